@@ -85,7 +85,8 @@ int CopyText(const std::string& text, LPSTR out, int max) {
 }
 
 // Pre-order, as Windows enumerates a window tree; a child created during the walk is not met.
-bool EnumChildrenOf(HWND parent, WNDENUMPROC proc, LPARAM param) {
+// Without `deep`, only the direct children are met (EnumWindows' top-level walk).
+bool EnumChildrenOf(HWND parent, WNDENUMPROC proc, LPARAM param, bool deep) {
     World& world = TheWorld();
     size_t count = world.Windows.size();
     for (size_t i = 0; i < count; ++i) {
@@ -96,7 +97,7 @@ bool EnumChildrenOf(HWND parent, WNDENUMPROC proc, LPARAM param) {
         if (!proc(child, param)) {
             return false;
         }
-        if (!EnumChildrenOf(child, proc, param)) {
+        if (deep && !EnumChildrenOf(child, proc, param, true)) {
             return false;
         }
     }
@@ -304,7 +305,7 @@ unsigned LiveAllocations() { return (unsigned)TheWorld().Allocations.size(); }
 
 BOOL WINAPI EnumWindows(WNDENUMPROC proc, LPARAM param) {
     Record(Sim::Op::EnumWindows, nullptr);
-    EnumChildrenOf(nullptr, proc, param);
+    EnumChildrenOf(nullptr, proc, param, false);
     return TRUE;
 }
 
@@ -316,7 +317,7 @@ BOOL WINAPI EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM param) {
     if (!FindAlive(parent)) {
         return FALSE;
     }
-    EnumChildrenOf(parent, proc, param);
+    EnumChildrenOf(parent, proc, param, true);
     return TRUE;
 }
 

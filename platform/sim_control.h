@@ -39,6 +39,7 @@ struct Call {
     bool operator==(const Call& other) const {
         return Operation == other.Operation && Window == other.Window && Arg == other.Arg;
     }
+    bool operator!=(const Call& other) const { return !(*this == other); }
 };
 std::string Describe(const Call& call);
 

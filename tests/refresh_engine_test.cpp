@@ -37,7 +37,8 @@ class RefreshEngine : public ::testing::Test {
 };
 
 TEST_F(RefreshEngine, FirstMatchingTopLevelWindowWinsAndEndsTheWalk) {
-    Sim::CreateWindow(nullptr, "Notes", "Edit", Screen);
+    HWND notes = Sim::CreateWindow(nullptr, "Notes", "Edit", Screen);
+    Sim::CreateWindow(notes, "Child - VMware Workstation", "Static", Screen); // not top-level
     HWND first = Console("A - VMware Workstation");
     Console("B - VMware Workstation");
     Sim::CreateWindow(nullptr, "After", "Edit", Screen);
