@@ -2,42 +2,60 @@
 
 #include "platform/platform.h"
 
-static bool SameLetter(char a, char b) {
-    return UpperChar((unsigned char)a) == UpperChar((unsigned char)b);
-}
+// The panel's template buffer holds 256 bytes; a longer template never comes from it.
+enum : unsigned { TEMPLATE_LENGTH_MAX = 255 };
 
+// Fits(p, t) below is whether the template from p fits the title from t, exactly as a
+// backtracking search that ties every '*' to the character after it (its anchor) would decide.
+// Memoising it column by column, from the title's end backwards, costs one pass per title
+// character and keeps only two columns and the upper-cased template: under 1 KiB of stack, no
+// probe, no heap, whatever the number of stars.
+//
+// Characters are upper-cased once each rather than at every comparison; CharUpperA is
+// deterministic, so the answers are the same. No code page upper-cases a character to NUL, so
+// either string's NUL never equals the other's characters and is never upper-cased.
 bool MatchTitleTemplate(const char* titleTemplate, const char* title) {
-    const char* p = titleTemplate;
-    const char* t = title;
-    for (;;) {
-        if (*p == 0 && *t == 0) {
-            return true;
+    unsigned length = 0;
+    unsigned char upperTemplate[TEMPLATE_LENGTH_MAX];
+    for (; titleTemplate[length] != 0; ++length) {
+        if (length == TEMPLATE_LENGTH_MAX) {
+            return false; // too long to be the user's: refuse rather than overrun
         }
-        if (*p == '*') {
-            ++p;
-            if (*p == 0) {
-                return true; // a trailing star takes the rest, even nothing
+        upperTemplate[length] = UpperChar((unsigned char)titleTemplate[length]);
+    }
+
+    const char* end = title;
+    while (*end != 0) {
+        ++end;
+    }
+
+    // here[p] = Fits(p, t); next[p] = Fits(p, t + 1), read only while a title character is left.
+    bool columns[2][TEMPLATE_LENGTH_MAX + 1];
+    bool* here = columns[0];
+    bool* next = columns[1];
+    for (const char* t = end;; --t) {
+        bool left = t != end;
+        unsigned char ch = left ? UpperChar((unsigned char)*t) : 0;
+        here[length] = !left; // the template's NUL is a literal against what is left
+        for (unsigned p = length; p-- > 0;) {
+            if (titleTemplate[p] == '*') {
+                // A trailing star takes anything. Otherwise the anchor must equal some title
+                // character from t on, literally even when it is a wildcard, and the rest of
+                // the template from the anchor must fit from there; the title's end is never
+                // a candidate. Trying t, then everything after t, is Fits(p, t + 1).
+                here[p] = p + 1 == length ||
+                          (left && ((upperTemplate[p + 1] == ch && here[p + 1]) || next[p]));
+            } else if (titleTemplate[p] == '?') {
+                here[p] = left && next[p + 1];
+            } else {
+                here[p] = left && upperTemplate[p] == ch && next[p + 1];
             }
-            if (*t == 0) {
-                return false;
-            }
-            // The character after the star is the anchor, compared literally even when it is
-            // itself a wildcard; the title's end is never tried as a position.
-            for (; *t; ++t) {
-                if (SameLetter(*p, *t) && MatchTitleTemplate(p, t)) {
-                    return true;
-                }
-            }
-            return false;
         }
-        if (*p == '?') {
-            if (*t == 0) {
-                return false;
-            }
-        } else if (!SameLetter(*p, *t)) {
-            return false; // the template's NUL counts as a literal against a title character
+        if (t == title) {
+            return here[0];
         }
-        ++p;
-        ++t;
+        bool* done = here;
+        here = next;
+        next = done;
     }
 }
