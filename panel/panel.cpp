@@ -18,7 +18,9 @@ static const char IntervalChoices[] = "50\0"
                                       "1000\0";
 enum { DEFAULT_INTERVAL_INDEX = 2 };
 
-static void EnableItem(int id, BOOL enabled) { EnableWindow(GetDlgItem(PanelWindow, id), enabled); }
+static void EnableItem(int id, BOOL enabled) {
+    EnableWindow(GetDlgItem(PanelWindow, id), enabled);
+}
 
 static void ReadItem(int id, char* text, int size) {
     text[0] = 0;

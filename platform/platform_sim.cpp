@@ -49,7 +49,9 @@ World& TheWorld() {
     return world;
 }
 
-HWND HandleOf(size_t index) { return (HWND)(uintptr_t)((index + 1) << 4); }
+HWND HandleOf(size_t index) {
+    return (HWND)(uintptr_t)((index + 1) << 4);
+}
 
 // Any handle value may come in, stale or invented: only real ones map to a window.
 SimWindow* Find(HWND window) {
@@ -149,9 +151,9 @@ namespace Sim {
 
 std::string Describe(const Call& call) {
     static const char* const names[] = {
-        "EnumWindows",   "EnumChildWindows", "GetWindowText",  "GetClassName",  "GetParent",
-        "GetWindowRect", "IsWindowVisible",  "InvalidateRect", "UpdateWindow",  "CharUpper",
-        "GetTickCount",  "SetWindowText",    "EnableWindow",   "ShowWindow",    "SetTimer",
+        "EnumWindows",   "EnumChildWindows", "GetWindowText",  "GetClassName", "GetParent",
+        "GetWindowRect", "IsWindowVisible",  "InvalidateRect", "UpdateWindow", "CharUpper",
+        "GetTickCount",  "SetWindowText",    "EnableWindow",   "ShowWindow",   "SetTimer",
         "KillTimer",     "MessageBox",       "EndDialog",
     };
     char text[128];
@@ -221,7 +223,9 @@ bool IsEnabled(HWND window) {
     return found && found->Enabled;
 }
 
-bool Exists(HWND window) { return FindAlive(window) != nullptr; }
+bool Exists(HWND window) {
+    return FindAlive(window) != nullptr;
+}
 
 unsigned Invalidations(HWND window) {
     SimWindow* found = Find(window);
@@ -238,12 +242,22 @@ unsigned Paints(HWND window) {
     return found ? found->Paints : 0;
 }
 
-void SetTick(DWORD tick) { TheWorld().Tick = tick; }
-void AdvanceTick(DWORD ms) { TheWorld().Tick += ms; }
+void SetTick(DWORD tick) {
+    TheWorld().Tick = tick;
+}
+void AdvanceTick(DWORD ms) {
+    TheWorld().Tick += ms;
+}
 
-void RecordCalls(bool on) { TheWorld().Recording = on; }
-const std::vector<Call>& Calls() { return TheWorld().Calls; }
-void ClearCalls() { TheWorld().Calls.clear(); }
+void RecordCalls(bool on) {
+    TheWorld().Recording = on;
+}
+const std::vector<Call>& Calls() {
+    return TheWorld().Calls;
+}
+void ClearCalls() {
+    TheWorld().Calls.clear();
+}
 
 unsigned CountCalls(Op op) {
     unsigned count = 0;
@@ -253,8 +267,12 @@ unsigned CountCalls(Op op) {
     return count;
 }
 
-void SetDialogDriver(std::function<void(HWND)> driver) { TheWorld().Driver = std::move(driver); }
-HWND Dialog() { return TheWorld().Dialog; }
+void SetDialogDriver(std::function<void(HWND)> driver) {
+    TheWorld().Driver = std::move(driver);
+}
+HWND Dialog() {
+    return TheWorld().Dialog;
+}
 
 INT_PTR SendToDialog(UINT message, WPARAM wparam, LPARAM lparam) {
     World& world = TheWorld();
@@ -264,7 +282,9 @@ INT_PTR SendToDialog(UINT message, WPARAM wparam, LPARAM lparam) {
     return world.DialogProc(world.Dialog, message, wparam, lparam);
 }
 
-void Command(int id) { SendToDialog(WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+void Command(int id) {
+    SendToDialog(WM_COMMAND, MAKEWPARAM(id, 0), 0);
+}
 
 std::vector<std::string> ComboItems(HWND combo) {
     SimWindow* found = FindAlive(combo);
@@ -276,11 +296,19 @@ int ComboSelection(HWND combo) {
     return found ? found->Selection : -1;
 }
 
-unsigned DialogRuns() { return TheWorld().DialogRuns; }
-bool DialogEnded() { return TheWorld().DialogEnded; }
-INT_PTR DialogResult() { return TheWorld().DialogResult; }
+unsigned DialogRuns() {
+    return TheWorld().DialogRuns;
+}
+bool DialogEnded() {
+    return TheWorld().DialogEnded;
+}
+INT_PTR DialogResult() {
+    return TheWorld().DialogResult;
+}
 
-const std::vector<Timer>& ArmedTimers() { return TheWorld().Timers; }
+const std::vector<Timer>& ArmedTimers() {
+    return TheWorld().Timers;
+}
 
 void FireTimers() {
     std::vector<Timer> due = TheWorld().Timers;
@@ -292,12 +320,22 @@ void FireTimers() {
     }
 }
 
-const std::vector<Box>& Boxes() { return TheWorld().Boxes; }
-void SetBoxHook(std::function<void(const Box&)> hook) { TheWorld().BoxHook = std::move(hook); }
+const std::vector<Box>& Boxes() {
+    return TheWorld().Boxes;
+}
+void SetBoxHook(std::function<void(const Box&)> hook) {
+    TheWorld().BoxHook = std::move(hook);
+}
 
-void SetCommandLine(const char* commandLine) { TheWorld().CommandLine = commandLine; }
-void FailNextAllocations(unsigned count) { TheWorld().FailAllocations = count; }
-unsigned LiveAllocations() { return (unsigned)TheWorld().Allocations.size(); }
+void SetCommandLine(const char* commandLine) {
+    TheWorld().CommandLine = commandLine;
+}
+void FailNextAllocations(unsigned count) {
+    TheWorld().FailAllocations = count;
+}
+unsigned LiveAllocations() {
+    return (unsigned)TheWorld().Allocations.size();
+}
 
 } // namespace Sim
 
@@ -563,8 +601,12 @@ DWORD WINAPI GetTickCount(void) {
     return TheWorld().Tick;
 }
 
-int WINAPI lstrcmpA(LPCSTR a, LPCSTR b) { return strcmp(a, b); }
-int WINAPI lstrlenA(LPCSTR text) { return text ? (int)strlen(text) : 0; }
+int WINAPI lstrcmpA(LPCSTR a, LPCSTR b) {
+    return strcmp(a, b);
+}
+int WINAPI lstrlenA(LPCSTR text) {
+    return text ? (int)strlen(text) : 0;
+}
 
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) {
     *section = CRITICAL_SECTION{-1, 0, 0, TRUE};
@@ -589,9 +631,13 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
     }
 }
 
-void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) { section->Initialized = FALSE; }
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    section->Initialized = FALSE;
+}
 
-DWORD WINAPI GetCurrentThreadId(void) { return 0x1234; }
+DWORD WINAPI GetCurrentThreadId(void) {
+    return 0x1234;
+}
 
 HLOCAL WINAPI LocalAlloc(UINT flags, UINT_PTR bytes) {
     World& world = TheWorld();
@@ -599,12 +645,15 @@ HLOCAL WINAPI LocalAlloc(UINT flags, UINT_PTR bytes) {
         world.FailAllocations--;
         return nullptr;
     }
-    void* block = (flags & LMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
+    void* block =
+        (flags & LMEM_ZEROINIT) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
     world.Allocations[block] = bytes;
     return block;
 }
 
-HLOCAL WINAPI LocalHandle(const void* memory) { return (HLOCAL)memory; }
+HLOCAL WINAPI LocalHandle(const void* memory) {
+    return (HLOCAL)memory;
+}
 
 HLOCAL WINAPI LocalFree(HLOCAL memory) {
     World& world = TheWorld();
@@ -617,8 +666,14 @@ HLOCAL WINAPI LocalFree(HLOCAL memory) {
     return nullptr;
 }
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR) { return (HMODULE)(uintptr_t)0x400000; }
+HMODULE WINAPI GetModuleHandleA(LPCSTR) {
+    return (HMODULE)(uintptr_t)0x400000;
+}
 
-LPSTR WINAPI GetCommandLineA(void) { return &TheWorld().CommandLine[0]; }
+LPSTR WINAPI GetCommandLineA(void) {
+    return &TheWorld().CommandLine[0];
+}
 
-void WINAPI ExitProcess(UINT code) { throw Sim::ProcessExited{code}; }
+void WINAPI ExitProcess(UINT code) {
+    throw Sim::ProcessExited{code};
+}

@@ -6,7 +6,9 @@
 
 static ShutdownList* TheShutdownList;
 
-ShutdownList* LibraryShutdownList() { return TheShutdownList; }
+ShutdownList* LibraryShutdownList() {
+    return TheShutdownList;
+}
 
 bool LibraryStartup(const LibraryInitializer* initializers) {
     void* block = MemAlloc(sizeof(ShutdownList));

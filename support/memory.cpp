@@ -1,6 +1,8 @@
 #include "support/memory.h"
 
-void* MemAlloc(DWORD size) { return LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, size); }
+void* MemAlloc(DWORD size) {
+    return LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, size);
+}
 
 void MemFree(void* block) {
     if (block) {

@@ -27,4 +27,6 @@ const char* CommandTail(const char* line) {
 }
 
 // The executable's entry point: no language runtime runs before or after it.
-extern "C" void ProcessEntry() { ExitProcess((UINT)ProgramMain(CommandTail(GetCommandLineA()))); }
+extern "C" void ProcessEntry() {
+    ExitProcess((UINT)ProgramMain(CommandTail(GetCommandLineA())));
+}

@@ -4,7 +4,9 @@ RecursiveLock::RecursiveLock() : Depth(0), OwnerThread(NO_OWNER_THREAD) {
     InitializeCriticalSection(&Section);
 }
 
-RecursiveLock::~RecursiveLock() { DeleteCriticalSection(&Section); }
+RecursiveLock::~RecursiveLock() {
+    DeleteCriticalSection(&Section);
+}
 
 void RecursiveLock::Enter() {
     DWORD self = GetCurrentThreadId();

@@ -1,6 +1,8 @@
 #include "support/scanning.h"
 
-bool IsBlank(char ch) { return ch == ' ' || ch == '\t'; }
+bool IsBlank(char ch) {
+    return ch == ' ' || ch == '\t';
+}
 
 const char* SkipBlanks(const char* text) {
     while (IsBlank(*text)) {

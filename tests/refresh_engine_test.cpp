@@ -93,11 +93,11 @@ TEST_F(RefreshEngine, OnePassAsksRectVisibilityThenInvalidatesWithEraseAndPaints
 
     using Sim::Op;
     const Sim::Call expected[] = {
-        {Op::GetWindowRect, shown, 0},    {Op::IsWindowVisible, shown, 0},
-        {Op::InvalidateRect, shown, 1},   {Op::UpdateWindow, shown, 0},
-        {Op::GetWindowRect, hidden, 0},   {Op::IsWindowVisible, hidden, 0},
-        {Op::GetWindowRect, flat, 0},     {Op::GetWindowRect, other, 0},
-        {Op::IsWindowVisible, other, 0},  {Op::InvalidateRect, other, 1},
+        {Op::GetWindowRect, shown, 0},   {Op::IsWindowVisible, shown, 0},
+        {Op::InvalidateRect, shown, 1},  {Op::UpdateWindow, shown, 0},
+        {Op::GetWindowRect, hidden, 0},  {Op::IsWindowVisible, hidden, 0},
+        {Op::GetWindowRect, flat, 0},    {Op::GetWindowRect, other, 0},
+        {Op::IsWindowVisible, other, 0}, {Op::InvalidateRect, other, 1},
         {Op::UpdateWindow, other, 0},
     };
     const auto& calls = Sim::Calls();
@@ -209,8 +209,7 @@ TEST_F(RefreshEngine, ExactlyOneSecondAfterASearchIsNotEnough) {
     for (const auto& tick : ticks) {
         Sim::ClearCalls();
         Tick(tick.Now);
-        EXPECT_EQ(Sim::CountCalls(Sim::Op::EnumChildWindows), tick.Searches ? 1u : 0u)
-            << tick.Now;
+        EXPECT_EQ(Sim::CountCalls(Sim::Op::EnumChildWindows), tick.Searches ? 1u : 0u) << tick.Now;
         EXPECT_EQ(Refresh.LastScanTick, tick.Searches ? tick.Now : Refresh.LastScanTick);
     }
 }
