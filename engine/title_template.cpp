@@ -36,20 +36,26 @@ bool MatchTitleTemplate(const char* titleTemplate, const char* title) {
     for (const char* t = end;; --t) {
         bool left = t != end;
         unsigned char ch = left ? UpperChar((unsigned char)*t) : 0;
-        here[length] = !left; // the template's NUL is a literal against what is left
+        // Fits(p + 1, t) and whether the template character at p + 1 equals ch, carried from
+        // the step before rather than read back from memory: many stars make one long chain.
+        bool fitsAfter = !left; // the template's NUL is a literal against what is left
+        bool sameAfter = false;
+        here[length] = fitsAfter;
         for (unsigned p = length; p-- > 0;) {
+            bool same = upperTemplate[p] == ch;
+            bool fits;
             if (titleTemplate[p] == '*') {
                 // A trailing star takes anything. Otherwise the anchor must equal some title
                 // character from t on, literally even when it is a wildcard, and the rest of
                 // the template from the anchor must fit from there; the title's end is never
                 // a candidate. Trying t, then everything after t, is Fits(p, t + 1).
-                here[p] = p + 1 == length ||
-                          (left && ((upperTemplate[p + 1] == ch && here[p + 1]) || next[p]));
-            } else if (titleTemplate[p] == '?') {
-                here[p] = left && next[p + 1];
+                fits = p + 1 == length || (left && ((sameAfter && fitsAfter) || next[p]));
             } else {
-                here[p] = left && upperTemplate[p] == ch && next[p + 1];
+                fits = left && (same || titleTemplate[p] == '?') && next[p + 1];
             }
+            here[p] = fits;
+            fitsAfter = fits;
+            sameAfter = same;
         }
         if (t == title) {
             return here[0];

@@ -64,9 +64,12 @@ bool Match(const char* p, const char* t, Search& search) {
 } // namespace
 
 ReferenceResult MatchTitleTemplateReference(const char* titleTemplate, const char* title,
-                                            unsigned long long budget) {
+                                            unsigned long long budget, unsigned long long* steps) {
     Search search{budget, false};
     bool matched = Match(titleTemplate, title, search);
+    if (steps) {
+        *steps = budget - search.StepsLeft;
+    }
     if (search.GaveUp) {
         return ReferenceResult::OverBudget;
     }

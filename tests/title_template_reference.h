@@ -6,6 +6,7 @@
 enum class ReferenceResult { NoMatch, Match, OverBudget };
 
 // Gives up with OverBudget after `budget` steps (one per template position visited and one
-// per title position a star tries).
+// per title position a star tries); `steps`, when given, receives how many were taken.
 ReferenceResult MatchTitleTemplateReference(const char* titleTemplate, const char* title,
-                                            unsigned long long budget);
+                                            unsigned long long budget,
+                                            unsigned long long* steps = nullptr);
