@@ -1,0 +1,385 @@
+// A stand-in for a virtual machine's console: a top-level window whose guest-display children have
+// the class a real console uses. Every guest window shows how often it was painted, in a colour
+// that changes with each paint, and counts its erases and paints in a named file mapping so that
+// the end-to-end tests can see what another process made it do.
+#include "tools/demo_console/demo_stats.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const char MAIN_CLASS[] = "QuorvelDemoConsole";
+const char BRANCH_CLASS[] = "QuorvelDemoBranch";
+const char GUEST_CLASS[] = "VMWare.GuestWindow";
+
+constexpr int GUEST_WIDTH = 120;
+constexpr int GUEST_HEIGHT = 80;
+constexpr int GAP = 8;
+constexpr int COLUMNS_PER_BRANCH = 2;
+constexpr int MAX_BRANCHES = 8;
+constexpr UINT_PTR STALL_TIMER_ID = 1;
+
+struct Options {
+    std::string Title = "Demo - VMware Workstation";
+    std::string StatsName = "QuorvelDemoStats";
+    int Guests = 4;
+    int Branches = 2;
+    unsigned long long Hidden = 0;
+    unsigned long long ZeroWidth = 0;
+    unsigned long long ZeroHeight = 0;
+    unsigned long long HiddenBranches = 0;
+    int StallAfterMs = -1;
+    int StallForMs = 0;
+};
+
+Options Settings;
+demo::Stats* SharedStats = nullptr;
+HWND MainWindow = nullptr;
+HWND Branches[MAX_BRANCHES] = {};
+
+void Usage() {
+    MessageBoxA(nullptr,
+                "demo_console [--title TEXT] [--guests N] [--branches N] [--hidden LIST]\n"
+                "  [--zero-width LIST] [--zero-height LIST] [--hidden-branch LIST]\n"
+                "  [--stall-after SECONDS --stall-for SECONDS] [--stats NAME]\n\n"
+                "LIST: guest (or branch) numbers from 0, separated by commas.",
+                "Demo console", MB_ICONINFORMATION);
+}
+
+// "1,3,7" -> bits 1, 3 and 7.
+bool ParseList(const char* text, unsigned long long& bits) {
+    bits = 0;
+    while (*text) {
+        char* end = nullptr;
+        const long n = std::strtol(text, &end, 10);
+        if (end == text || n < 0 || n >= 64) {
+            return false;
+        }
+        bits |= 1ull << n;
+        text = *end == ',' ? end + 1 : end;
+        if (*end && *end != ',') {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ParseInt(const char* text, int low, int high, int& value) {
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    if (end == text || *end || n < low || n > high) {
+        return false;
+    }
+    value = static_cast<int>(n);
+    return true;
+}
+
+bool ParseSeconds(const char* text, int& ms) {
+    char* end = nullptr;
+    const double s = std::strtod(text, &end);
+    if (end == text || *end || s < 0 || s > 3600) {
+        return false;
+    }
+    ms = static_cast<int>(s * 1000);
+    return true;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc) {
+            return false;
+        }
+        const char* value = argv[++i];
+        bool ok = true;
+        if (name == "--title") {
+            o.Title = value;
+        } else if (name == "--stats") {
+            o.StatsName = value;
+        } else if (name == "--guests") {
+            ok = ParseInt(value, 0, demo::MAX_GUESTS, o.Guests);
+        } else if (name == "--branches") {
+            ok = ParseInt(value, 1, MAX_BRANCHES, o.Branches);
+        } else if (name == "--hidden") {
+            ok = ParseList(value, o.Hidden);
+        } else if (name == "--zero-width") {
+            ok = ParseList(value, o.ZeroWidth);
+        } else if (name == "--zero-height") {
+            ok = ParseList(value, o.ZeroHeight);
+        } else if (name == "--hidden-branch") {
+            ok = ParseList(value, o.HiddenBranches);
+        } else if (name == "--stall-after") {
+            ok = ParseSeconds(value, o.StallAfterMs);
+        } else if (name == "--stall-for") {
+            ok = ParseSeconds(value, o.StallForMs);
+        } else {
+            ok = false;
+        }
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+COLORREF PaintColour(int paints) {
+    // Walk round the colour wheel in big steps so that consecutive paints look clearly different.
+    const int hue = (paints * 47) % 360;
+    const int x = 255 * (60 - std::abs(hue % 120 - 60)) / 60;
+    const int light = 64;
+    const int strong = light + (255 - light) * x / 255;
+    switch (hue / 60) {
+    case 0:
+        return RGB(255, strong, light);
+    case 1:
+        return RGB(strong, 255, light);
+    case 2:
+        return RGB(light, 255, strong);
+    case 3:
+        return RGB(light, strong, 255);
+    case 4:
+        return RGB(strong, light, 255);
+    default:
+        return RGB(255, light, strong);
+    }
+}
+
+demo::GuestStats& GuestOf(HWND w) {
+    return SharedStats->Guests[static_cast<int>(GetWindowLongPtrA(w, GWLP_USERDATA))];
+}
+
+LRESULT CALLBACK GuestProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+    switch (message) {
+    case WM_ERASEBKGND: {
+        demo::GuestStats& g = GuestOf(w);
+        ++g.Erase;
+        RECT r;
+        GetClientRect(w, &r);
+        HBRUSH brush = CreateSolidBrush(PaintColour(g.Paint));
+        FillRect(reinterpret_cast<HDC>(wp), &r, brush);
+        DeleteObject(brush);
+        return 1;
+    }
+    case WM_PAINT: {
+        demo::GuestStats& g = GuestOf(w);
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(w, &ps);
+        // A WM_PAINT can come with nothing left to paint: Wine sends one for UpdateWindow from
+        // another process even when this process's own loop has just painted the same update.
+        if (IsRectEmpty(&ps.rcPaint)) {
+            EndPaint(w, &ps);
+            return 0;
+        }
+        ++g.Paint;
+        char text[96];
+        std::snprintf(text, sizeof text, "guest %d\npaints %d\nerases %d",
+                      static_cast<int>(GetWindowLongPtrA(w, GWLP_USERDATA)), g.Paint, g.Erase);
+        RECT r;
+        GetClientRect(w, &r);
+        r.left += 6;
+        r.top += 4;
+        SetBkMode(dc, TRANSPARENT);
+        DrawTextA(dc, text, -1, &r, DT_LEFT | DT_TOP);
+        EndPaint(w, &ps);
+        return 0;
+    }
+    case WM_NCDESTROY:
+        GuestOf(w).Window = 0;
+        break;
+    }
+    return DefWindowProcA(w, message, wp, lp);
+}
+
+RECT GuestRect(int indexInBranch) {
+    const int column = indexInBranch % COLUMNS_PER_BRANCH;
+    const int row = indexInBranch / COLUMNS_PER_BRANCH;
+    const int x = GAP + column * (GUEST_WIDTH + GAP);
+    const int y = GAP + row * (GUEST_HEIGHT + GAP);
+    return RECT{x, y, x + GUEST_WIDTH, y + GUEST_HEIGHT};
+}
+
+// Creates the guest window for a new slot; the slot's flags and branch are already set.
+HWND CreateGuest(int slot, int indexInBranch) {
+    demo::GuestStats& g = SharedStats->Guests[slot];
+    const RECT r = GuestRect(indexInBranch);
+    const int width = (g.Flags & demo::GUEST_ZERO_WIDTH) ? 0 : r.right - r.left;
+    const int height = (g.Flags & demo::GUEST_ZERO_HEIGHT) ? 0 : r.bottom - r.top;
+    const DWORD style =
+        WS_CHILD | WS_CLIPSIBLINGS | ((g.Flags & demo::GUEST_HIDDEN) ? 0 : WS_VISIBLE);
+    HWND w = CreateWindowExA(0, GUEST_CLASS, "", style, r.left, r.top, width, height,
+                             Branches[g.Branch], reinterpret_cast<HMENU>(INT_PTR(100 + slot)),
+                             GetModuleHandleA(nullptr), nullptr);
+    if (w) {
+        SetWindowLongPtrA(w, GWLP_USERDATA, slot);
+        g.Window = reinterpret_cast<uintptr_t>(w);
+        InvalidateRect(w, nullptr, TRUE);
+    }
+    return w;
+}
+
+int ReplaceGuest(int slot) {
+    if (slot < 0 || slot >= SharedStats->Slots || SharedStats->Slots >= demo::MAX_GUESTS) {
+        return -1;
+    }
+    demo::GuestStats& old = SharedStats->Guests[slot];
+    HWND oldWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(old.Window));
+    if (!oldWindow) {
+        return -1;
+    }
+    // The new window takes the old one's place in the layout.
+    RECT r;
+    GetWindowRect(oldWindow, &r);
+    MapWindowPoints(nullptr, Branches[old.Branch], reinterpret_cast<POINT*>(&r), 2);
+    DestroyWindow(oldWindow);
+
+    const int fresh = SharedStats->Slots;
+    demo::GuestStats& g = SharedStats->Guests[fresh];
+    g = demo::GuestStats{};
+    g.Branch = old.Branch;
+    SharedStats->Slots = fresh + 1;
+    HWND w = CreateGuest(fresh, 0);
+    if (!w) {
+        return -1;
+    }
+    SetWindowPos(w, nullptr, r.left, r.top, GUEST_WIDTH, GUEST_HEIGHT,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    return fresh;
+}
+
+void Stall(int ms) {
+    SharedStats->Stalled = 1;
+    Sleep(static_cast<DWORD>(ms));
+    SharedStats->Stalled = 0;
+}
+
+LRESULT CALLBACK MainProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+    switch (message) {
+    case WM_TIMER:
+        if (wp == STALL_TIMER_ID) {
+            KillTimer(w, STALL_TIMER_ID);
+            Stall(Settings.StallForMs);
+        }
+        return 0;
+    case demo::DEMO_STALL:
+        Stall(static_cast<int>(wp));
+        return 0;
+    case demo::DEMO_REPLACE_GUEST:
+        return ReplaceGuest(static_cast<int>(wp));
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(w, message, wp, lp);
+}
+
+bool RegisterClasses(HINSTANCE instance) {
+    WNDCLASSA c = {};
+    c.hInstance = instance;
+    c.hCursor = LoadCursor(nullptr, IDC_ARROW);
+
+    c.lpfnWndProc = MainProc;
+    c.hbrBackground = GetSysColorBrush(COLOR_APPWORKSPACE);
+    c.lpszClassName = MAIN_CLASS;
+    if (!RegisterClassA(&c)) {
+        return false;
+    }
+    c.lpfnWndProc = DefWindowProcA;
+    c.hbrBackground = GetSysColorBrush(COLOR_3DSHADOW);
+    c.lpszClassName = BRANCH_CLASS;
+    if (!RegisterClassA(&c)) {
+        return false;
+    }
+    // No class brush: the guest erases its own background, and counts it.
+    c.style = CS_HREDRAW | CS_VREDRAW;
+    c.lpfnWndProc = GuestProc;
+    c.hbrBackground = nullptr;
+    c.lpszClassName = GUEST_CLASS;
+    return RegisterClassA(&c) != 0;
+}
+
+bool OpenStats() {
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(demo::Stats), Settings.StatsName.c_str());
+    if (!mapping) {
+        return false;
+    }
+    SharedStats = static_cast<demo::Stats*>(
+        MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(demo::Stats)));
+    return SharedStats != nullptr;
+}
+
+bool CreateConsole(HINSTANCE instance) {
+    const Options& o = Settings;
+    const int perBranch = (o.Guests + o.Branches - 1) / o.Branches;
+    const int rows = (perBranch + COLUMNS_PER_BRANCH - 1) / COLUMNS_PER_BRANCH;
+    const int branchWidth = GAP + COLUMNS_PER_BRANCH * (GUEST_WIDTH + GAP);
+    const int branchHeight = GAP + (rows > 0 ? rows : 1) * (GUEST_HEIGHT + GAP);
+
+    RECT frame = {0, 0, GAP + o.Branches * (branchWidth + GAP), 2 * GAP + branchHeight};
+    AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
+    MainWindow = CreateWindowExA(
+        0, MAIN_CLASS, o.Title.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 20, 20,
+        frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
+    if (!MainWindow) {
+        return false;
+    }
+    for (int b = 0; b < o.Branches; ++b) {
+        const bool hidden = (o.HiddenBranches >> b) & 1;
+        Branches[b] = CreateWindowExA(0, BRANCH_CLASS, "",
+                                      WS_CHILD | WS_CLIPCHILDREN | (hidden ? 0 : WS_VISIBLE),
+                                      GAP + b * (branchWidth + GAP), GAP, branchWidth, branchHeight,
+                                      MainWindow, nullptr, instance, nullptr);
+        if (!Branches[b]) {
+            return false;
+        }
+    }
+    // Guests go round the branches, so guest i is in branch i % branches.
+    for (int i = 0; i < o.Guests; ++i) {
+        demo::GuestStats& g = SharedStats->Guests[i];
+        g = demo::GuestStats{};
+        g.Branch = i % o.Branches;
+        g.Flags = (((o.Hidden >> i) & 1) ? demo::GUEST_HIDDEN : 0) |
+                  (((o.ZeroWidth >> i) & 1) ? demo::GUEST_ZERO_WIDTH : 0) |
+                  (((o.ZeroHeight >> i) & 1) ? demo::GUEST_ZERO_HEIGHT : 0) |
+                  (((o.HiddenBranches >> g.Branch) & 1) ? demo::GUEST_IN_HIDDEN_BRANCH : 0);
+        SharedStats->Slots = i + 1;
+        if (!CreateGuest(i, i / o.Branches)) {
+            return false;
+        }
+    }
+    SharedStats->MainWindow = reinterpret_cast<uintptr_t>(MainWindow);
+    ShowWindow(MainWindow, SW_SHOWNOACTIVATE);
+    UpdateWindow(MainWindow);
+    return true;
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    if (!ParseOptions(__argc, __argv, Settings)) {
+        Usage();
+        return 2;
+    }
+    if (!OpenStats() || !RegisterClasses(instance) || !CreateConsole(instance)) {
+        return 1;
+    }
+    if (Settings.StallAfterMs >= 0) {
+        SetTimer(MainWindow, STALL_TIMER_ID, static_cast<UINT>(Settings.StallAfterMs), nullptr);
+    }
+    // Written last: a reader that sees the magic sees every window in place.
+    MemoryBarrier();
+    SharedStats->Magic = demo::STATS_MAGIC;
+
+    MSG m;
+    while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+    SharedStats->MainWindow = 0;
+    return 0;
+}
