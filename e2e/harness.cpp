@@ -1,0 +1,418 @@
+#include "e2e/harness.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace e2e {
+
+namespace {
+
+// Every message to another process goes through SendMessageTimeout: a hung peer must fail a
+// test, not hang it.
+constexpr UINT SEND_LIMIT_MS = 3000;
+
+std::mutex ChildrenLock;
+std::set<HANDLE>& Children() {
+    static std::set<HANDLE> children;
+    return children;
+}
+
+LRESULT SendWithin(HWND w, UINT message, WPARAM wp, LPARAM lp, bool* answered = nullptr) {
+    DWORD_PTR result = 0;
+    const bool ok = SendMessageTimeoutA(w, message, wp, lp, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                                        SEND_LIMIT_MS, &result) != 0;
+    if (answered) {
+        *answered = ok;
+    }
+    return static_cast<LRESULT>(result);
+}
+
+int Counter() {
+    static int n = 0;
+    return ++n;
+}
+
+} // namespace
+
+Programs& Paths() {
+    static Programs programs;
+    return programs;
+}
+
+std::string WindowsPath(const std::string& path) {
+    if (path.empty() || path[0] != '/') {
+        return path;
+    }
+    std::string windows = "Z:" + path;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, milliseconds limit, milliseconds step) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (Clock::now() >= deadline) {
+            return condition();
+        }
+        std::this_thread::sleep_for(step);
+    }
+}
+
+std::string ClassOf(HWND w) {
+    char name[256] = "";
+    GetClassNameA(w, name, sizeof name);
+    return name;
+}
+
+std::string WindowText(HWND w) {
+    char text[512] = "";
+    bool answered = false;
+    SendWithin(w, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), &answered);
+    return answered ? text : "<no answer>";
+}
+
+bool Enabled(HWND w) {
+    return IsWindowEnabled(w) != FALSE;
+}
+
+// ---- Process
+
+Process::~Process() {
+    Kill();
+    if (handle_) {
+        std::lock_guard<std::mutex> hold(ChildrenLock);
+        Children().erase(handle_);
+        CloseHandle(handle_);
+    }
+}
+
+bool Process::Start(const std::string& commandLine) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        std::fprintf(stderr, "CreateProcess failed (%lu): %s\n", GetLastError(), line.c_str());
+        return false;
+    }
+    CloseHandle(info.hThread);
+    handle_ = info.hProcess;
+    id_ = info.dwProcessId;
+    std::lock_guard<std::mutex> hold(ChildrenLock);
+    Children().insert(handle_);
+    return true;
+}
+
+bool Process::Running() const {
+    return handle_ && WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT;
+}
+
+bool Process::WaitExit(milliseconds limit, DWORD& code) const {
+    if (!handle_ ||
+        WaitForSingleObject(handle_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+        return false;
+    }
+    return GetExitCodeProcess(handle_, &code) != FALSE;
+}
+
+void Process::Kill() {
+    if (Running()) {
+        TerminateProcess(handle_, 250);
+        WaitForSingleObject(handle_, 5000);
+    }
+}
+
+void KillAllChildren() {
+    std::lock_guard<std::mutex> hold(ChildrenLock);
+    for (HANDLE child : Children()) {
+        TerminateProcess(child, 250);
+    }
+}
+
+// ---- DemoConsole
+
+DemoConsole::~DemoConsole() {
+    process_.Kill();
+    if (stats_) {
+        UnmapViewOfFile(stats_);
+    }
+    if (mapping_) {
+        CloseHandle(mapping_);
+    }
+}
+
+bool DemoConsole::Start(const std::string& options) {
+    // The mapping is made here first, so the counters outlive the console and no two runs share.
+    char name[96];
+    std::snprintf(name, sizeof name, "QuorvelE2EStats_%lu_%d", GetCurrentProcessId(), Counter());
+    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                  sizeof(demo::Stats), name);
+    if (!mapping_) {
+        return false;
+    }
+    stats_ = static_cast<demo::Stats*>(
+        MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(demo::Stats)));
+    if (!stats_) {
+        return false;
+    }
+    const std::string line =
+        "\"" + WindowsPath(Paths().DemoConsole) + "\" --stats " + name + " " + options;
+    if (!process_.Start(line)) {
+        return false;
+    }
+    return WaitUntil([this] { return stats_->Magic == demo::STATS_MAGIC || !process_.Running(); },
+                     milliseconds(30000)) &&
+           stats_->Magic == demo::STATS_MAGIC;
+}
+
+bool DemoConsole::Close(DWORD& exitCode) {
+    PostMessageA(MainWindow(), WM_CLOSE, 0, 0);
+    return process_.WaitExit(milliseconds(10000), exitCode);
+}
+
+HWND DemoConsole::MainWindow() const {
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(stats_->MainWindow));
+}
+
+HWND DemoConsole::GuestWindow(int slot) const {
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(stats_->Guests[slot].Window));
+}
+
+std::vector<DemoConsole::Count> DemoConsole::Counts() const {
+    std::vector<Count> counts;
+    for (int i = 0; i < stats_->Slots; ++i) {
+        counts.push_back(Count{stats_->Guests[i].Erase, stats_->Guests[i].Paint});
+    }
+    return counts;
+}
+
+bool DemoConsole::Stall(milliseconds length) {
+    return PostMessageA(MainWindow(), demo::DEMO_STALL, static_cast<WPARAM>(length.count()), 0) !=
+           FALSE;
+}
+
+int DemoConsole::ReplaceGuest(int slot) {
+    bool answered = false;
+    const LRESULT fresh =
+        SendWithin(MainWindow(), demo::DEMO_REPLACE_GUEST, static_cast<WPARAM>(slot), 0, &answered);
+    return answered ? static_cast<int>(fresh) : -1;
+}
+
+// ---- Panel
+
+namespace {
+
+struct Search {
+    DWORD ProcessId;
+    bool WantPanel;
+    HWND Found;
+};
+
+BOOL CALLBACK FindQuorvelDialog(HWND w, LPARAM lp) {
+    Search& search = *reinterpret_cast<Search*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner != search.ProcessId || ClassOf(w) != "#32770" || !IsWindowVisible(w)) {
+        return TRUE;
+    }
+    char caption[64] = "";
+    GetWindowTextA(w, caption, sizeof caption);
+    if (std::string(caption) != "Quorvel") {
+        return TRUE;
+    }
+    // Both are dialogs with the same caption; only the panel has a Start button.
+    const bool isPanel = GetDlgItem(w, 1000) != nullptr;
+    if (isPanel == search.WantPanel) {
+        search.Found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindDialog(DWORD processId, bool panel, milliseconds limit) {
+    Search search{processId, panel, nullptr};
+    WaitUntil(
+        [&] {
+            search.Found = nullptr;
+            EnumWindows(FindQuorvelDialog, reinterpret_cast<LPARAM>(&search));
+            return search.Found != nullptr;
+        },
+        limit);
+    return search.Found;
+}
+
+} // namespace
+
+bool Panel::Find(milliseconds limit) {
+    window_ = FindDialog(processId_, true, limit);
+    return window_ != nullptr;
+}
+
+std::string Panel::Text(int id) const {
+    return WindowText(Item(id));
+}
+
+bool Panel::SetText(int id, const std::string& text) const {
+    bool answered = false;
+    SendWithin(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &answered);
+    return answered;
+}
+
+bool Panel::Click(int id) const {
+    return PostMessageA(Item(id), BM_CLICK, 0, 0) != FALSE;
+}
+
+bool Panel::Settle(milliseconds limit) const {
+    // Posted messages are handled in order; a marker posted last shows that the rest are done.
+    // EM_SETSEL on the class field is harmless and readable from here.
+    HWND field = Item(1002);
+    static int marker = 0;
+    marker = (marker % 7) + 1;
+    const int wanted = marker;
+    PostMessageA(field, EM_SETSEL, static_cast<WPARAM>(wanted), wanted);
+    return WaitUntil(
+        [&] {
+            bool answered = false;
+            const LRESULT selection = SendWithin(field, EM_GETSEL, 0, 0, &answered);
+            return answered && LOWORD(selection) == wanted;
+        },
+        limit);
+}
+
+bool Panel::Responsive(milliseconds limit) const {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window_, WM_NULL, 0, 0, SMTO_NORMAL,
+                               static_cast<UINT>(limit.count()), &result) != 0;
+}
+
+void Panel::PressCloseBox() const {
+    PostMessageA(window_, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageA(window_, WM_CLOSE, 0, 0);
+}
+
+void Panel::PressEscape() const {
+    // The dialog's own loop turns Escape on any of its windows into IDCANCEL.
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    HWND target = window_;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info) && info.hwndFocus) {
+        target = info.hwndFocus;
+    }
+    PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(target, WM_KEYUP, VK_ESCAPE, static_cast<LPARAM>(0xC0010001u));
+}
+
+HWND Panel::FindErrorBox(milliseconds limit) const {
+    return FindDialog(processId_, false, limit);
+}
+
+namespace {
+
+BOOL CALLBACK FindIconControl(HWND w, LPARAM lp) {
+    if (ClassOf(w) == "Static" &&
+        (GetWindowLongA(w, GWL_STYLE) & SS_TYPEMASK) == static_cast<LONG>(SS_ICON)) {
+        *reinterpret_cast<HWND*>(lp) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+ErrorBox ReadErrorBox(HWND box) {
+    ErrorBox read;
+    read.Window = box;
+    char caption[128] = "";
+    GetWindowTextA(box, caption, sizeof caption);
+    read.Caption = caption;
+    // The message box's text is the static control with id 0xFFFF.
+    read.Text = WindowText(GetDlgItem(box, 0xFFFF));
+    EnumChildWindows(box, FindIconControl, reinterpret_cast<LPARAM>(&read.Icon));
+    return read;
+}
+
+bool PressOk(HWND box) {
+    HWND ok = GetDlgItem(box, IDOK);
+    if (ok) {
+        return PostMessageA(ok, BM_CLICK, 0, 0) != FALSE;
+    }
+    return PostMessageA(box, WM_COMMAND, IDOK, 0) != FALSE;
+}
+
+double IconLikeness(HWND iconControl, LPCSTR systemIcon) {
+    // Icon handles are not comparable across processes; what the control shows on screen is.
+    HICON icon = LoadIconA(nullptr, systemIcon);
+    const int size = GetSystemMetrics(SM_CXICON);
+    RECT r;
+    if (!icon || !GetWindowRect(iconControl, &r)) {
+        return 0;
+    }
+    ICONINFO info = {};
+    if (!GetIconInfo(icon, &info)) {
+        return 0;
+    }
+    HDC screen = GetDC(nullptr);
+    HDC shown = CreateCompatibleDC(screen);
+    HDC drawn = CreateCompatibleDC(screen);
+    HDC mask = CreateCompatibleDC(screen);
+    HBITMAP shownBits = CreateCompatibleBitmap(screen, size, size);
+    HBITMAP drawnBits = CreateCompatibleBitmap(screen, size, size);
+    SelectObject(shown, shownBits);
+    SelectObject(drawn, drawnBits);
+    SelectObject(mask, info.hbmMask);
+    BitBlt(shown, 0, 0, size, size, screen, r.left, r.top, SRCCOPY);
+    // Drawn on the box's own background (an icon's corner is transparent), so that partly
+    // transparent edges blend alike.
+    RECT all = {0, 0, size, size};
+    HBRUSH background = CreateSolidBrush(GetPixel(shown, 0, 0));
+    FillRect(drawn, &all, background);
+    DeleteObject(background);
+    DrawIconEx(drawn, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+
+    int opaque = 0, same = 0;
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            if (GetPixel(mask, x, y) != RGB(0, 0, 0)) {
+                continue; // transparent: shows the box's background
+            }
+            ++opaque;
+            same += GetPixel(shown, x, y) == GetPixel(drawn, x, y);
+        }
+    }
+    DeleteDC(shown);
+    DeleteDC(drawn);
+    DeleteDC(mask);
+    DeleteObject(shownBits);
+    DeleteObject(drawnBits);
+    DeleteObject(info.hbmMask);
+    if (info.hbmColor) {
+        DeleteObject(info.hbmColor);
+    }
+    ReleaseDC(nullptr, screen);
+    return opaque ? static_cast<double>(same) / opaque : 0;
+}
+
+// ---- Quorvel
+
+bool Quorvel::Start(const std::string& commandLine) {
+    const std::string line = commandLine.empty() ? WindowsPath(Paths().Quorvel) : commandLine;
+    if (!Proc.Start(line)) {
+        return false;
+    }
+    Ui = Panel(Proc.Id());
+    return Ui.Find(milliseconds(30000));
+}
+
+bool Quorvel::CloseAndWait(DWORD& exitCode) {
+    PostMessageA(Ui.Window(), WM_CLOSE, 0, 0);
+    return Proc.WaitExit(milliseconds(10000), exitCode);
+}
+
+} // namespace e2e

@@ -1,0 +1,152 @@
+// What the end-to-end tests need to play the user: start quorvel.exe and the demo console as
+// processes of their own, find their windows, and work the panel through window messages only.
+#pragma once
+
+#include "tools/demo_console/demo_stats.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Where the programs under test are; set from the command line by main().
+struct Programs {
+    std::string Quorvel;
+    std::string DemoConsole;
+};
+Programs& Paths();
+
+// Turns a Unix path into one Wine understands; Windows paths pass unchanged.
+std::string WindowsPath(const std::string& path);
+
+// Polls until the condition holds or the time is up; returns the condition's last answer.
+bool WaitUntil(const std::function<bool()>& condition, milliseconds limit,
+               milliseconds step = milliseconds(20));
+
+// A child process. Registered with the watchdog while it lives, and killed when destroyed.
+class Process {
+  public:
+    Process() = default;
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    ~Process();
+
+    bool Start(const std::string& commandLine);
+    bool Running() const;
+    // True when the process ended within the limit; its exit code is then in code.
+    bool WaitExit(milliseconds limit, DWORD& code) const;
+    void Kill();
+    DWORD Id() const { return id_; }
+    HANDLE Handle() const { return handle_; }
+
+  private:
+    HANDLE handle_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// Ends every registered child process; the watchdog calls it from its own thread.
+void KillAllChildren();
+
+// The stand-in console, with its counters.
+class DemoConsole {
+  public:
+    DemoConsole() = default;
+    DemoConsole(const DemoConsole&) = delete;
+    DemoConsole& operator=(const DemoConsole&) = delete;
+    ~DemoConsole();
+
+    // Starts it with these options and waits until its windows are up.
+    bool Start(const std::string& options);
+    bool Close(DWORD& exitCode);
+
+    HWND MainWindow() const;
+    int Slots() const { return stats_->Slots; }
+    const demo::GuestStats& Guest(int slot) const { return stats_->Guests[slot]; }
+    HWND GuestWindow(int slot) const;
+    bool Stalled() const { return stats_->Stalled != 0; }
+
+    struct Count {
+        int Erase;
+        int Paint;
+    };
+    std::vector<Count> Counts() const;
+
+    // Asks the console to stop pumping messages for a while; returns at once.
+    bool Stall(milliseconds length);
+    // Destroys a guest window and creates a new one in its place; returns the new slot.
+    int ReplaceGuest(int slot);
+
+    Process& Proc() { return process_; }
+
+  private:
+    Process process_;
+    HANDLE mapping_ = nullptr;
+    demo::Stats* stats_ = nullptr;
+};
+
+// The panel of a running quorvel.exe.
+class Panel {
+  public:
+    explicit Panel(DWORD processId) : processId_(processId) {}
+
+    // Waits for the panel to appear; false when it does not.
+    bool Find(milliseconds limit);
+    HWND Window() const { return window_; }
+    HWND Item(int id) const { return GetDlgItem(window_, id); }
+
+    std::string Text(int id) const;
+    bool SetText(int id, const std::string& text) const;
+    bool Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
+    // Presses a button as a click would; does not wait for the panel to act on it.
+    bool Click(int id) const;
+    // Returns once every message posted to the panel so far has been handled.
+    bool Settle(milliseconds limit) const;
+    // Answers within the limit, or the panel's thread is busy.
+    bool Responsive(milliseconds limit) const;
+
+    // The ways a user closes a window: the close box (system menu), a plain close, Escape.
+    void PressCloseBox() const;
+    void PressEscape() const;
+
+    // An error box of this process (a dialog captioned "Quorvel" that is not the panel).
+    HWND FindErrorBox(milliseconds limit) const;
+
+  private:
+    DWORD processId_;
+    HWND window_ = nullptr;
+};
+
+struct ErrorBox {
+    HWND Window = nullptr;
+    std::string Caption;
+    std::string Text;
+    HWND Icon = nullptr; // the static control that shows the icon
+};
+ErrorBox ReadErrorBox(HWND box);
+bool PressOk(HWND box);
+
+// How much of a system icon's opaque part the icon control shows on screen, 0 to 1.
+double IconLikeness(HWND iconControl, LPCSTR systemIcon);
+
+std::string ClassOf(HWND w);
+std::string WindowText(HWND w);
+bool Enabled(HWND w);
+
+// quorvel.exe with its panel, as the tests start it.
+struct Quorvel {
+    Process Proc;
+    Panel Ui{0};
+    // Starts it with this command line (by default its plain path) and waits for the panel.
+    bool Start(const std::string& commandLine = "");
+    // Closes the panel and waits for the process to end.
+    bool CloseAndWait(DWORD& exitCode);
+};
+
+} // namespace e2e
