@@ -1,5 +1,6 @@
 // Presses Start on a running Quorvel panel, as a user would, so that scripts/run can show Quorvel
-// at work where nobody sits at the display. Usage: panel_driver [seconds to wait for the panel]
+// at work where nobody sits at the display.
+// Usage: panel_driver [seconds to wait for the panel [interval to type before Start]]
 // Exits 0 once refreshing runs (Stop enabled), 1 when there is no panel, 2 when Start failed.
 #include <windows.h>
 
@@ -10,6 +11,7 @@ namespace {
 
 constexpr int IDC_START = 1000;
 constexpr int IDC_STOP = 1001;
+constexpr int IDC_INTERVAL = 1004;
 
 BOOL CALLBACK FindPanel(HWND w, LPARAM found) {
     char name[64] = "", caption[64] = "";
@@ -44,6 +46,11 @@ int main(int argc, char** argv) {
     HWND panel = nullptr;
     if (!WaitFor(limitMs, panel)) {
         return 1;
+    }
+    if (argc > 2) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(GetDlgItem(panel, IDC_INTERVAL), WM_SETTEXT, 0,
+                            reinterpret_cast<LPARAM>(argv[2]), SMTO_BLOCK, 5000, &result);
     }
     PostMessageA(GetDlgItem(panel, IDC_START), BM_CLICK, 0, 0);
     const DWORD start = GetTickCount();
