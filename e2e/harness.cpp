@@ -77,10 +77,6 @@ std::string WindowText(HWND w) {
     return answered ? text : "<no answer>";
 }
 
-bool Enabled(HWND w) {
-    return IsWindowEnabled(w) != FALSE;
-}
-
 // ---- Process
 
 Process::~Process() {
@@ -179,10 +175,6 @@ bool DemoConsole::Close(DWORD& exitCode) {
 
 HWND DemoConsole::MainWindow() const {
     return reinterpret_cast<HWND>(static_cast<uintptr_t>(stats_->MainWindow));
-}
-
-HWND DemoConsole::GuestWindow(int slot) const {
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(stats_->Guests[slot].Window));
 }
 
 std::vector<DemoConsole::Count> DemoConsole::Counts() const {

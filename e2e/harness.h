@@ -44,7 +44,6 @@ class Process {
     bool WaitExit(milliseconds limit, DWORD& code) const;
     void Kill();
     DWORD Id() const { return id_; }
-    HANDLE Handle() const { return handle_; }
 
   private:
     HANDLE handle_ = nullptr;
@@ -69,7 +68,6 @@ class DemoConsole {
     HWND MainWindow() const;
     int Slots() const { return stats_->Slots; }
     const demo::GuestStats& Guest(int slot) const { return stats_->Guests[slot]; }
-    HWND GuestWindow(int slot) const;
     bool Stalled() const { return stats_->Stalled != 0; }
 
     struct Count {
@@ -82,8 +80,6 @@ class DemoConsole {
     bool Stall(milliseconds length);
     // Destroys a guest window and creates a new one in its place; returns the new slot.
     int ReplaceGuest(int slot);
-
-    Process& Proc() { return process_; }
 
   private:
     Process process_;
@@ -137,7 +133,6 @@ double IconLikeness(HWND iconControl, LPCSTR systemIcon);
 
 std::string ClassOf(HWND w);
 std::string WindowText(HWND w);
-bool Enabled(HWND w);
 
 // quorvel.exe with its panel, as the tests start it.
 struct Quorvel {
