@@ -52,7 +52,7 @@ std::string WindowsPath(const std::string& path) {
 }
 
 bool WaitUntil(const std::function<bool()>& condition, milliseconds limit, milliseconds step) {
-    const auto deadline = Clock::now() + limit;
+    const auto deadline = Clock::now() + limit * Paths().TimeScale;
     for (;;) {
         if (condition()) {
             return true;

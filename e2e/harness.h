@@ -20,13 +20,16 @@ using std::chrono::milliseconds;
 struct Programs {
     std::string Quorvel;
     std::string DemoConsole;
+    // Stretches every deadline: an emulated quorvel.exe starts and runs many times slower.
+    int TimeScale = 1;
 };
 Programs& Paths();
 
 // Turns a Unix path into one Wine understands; Windows paths pass unchanged.
 std::string WindowsPath(const std::string& path);
 
-// Polls until the condition holds or the time is up; returns the condition's last answer.
+// Polls until the condition holds or the time (scaled by TimeScale) is up; returns the
+// condition's last answer.
 bool WaitUntil(const std::function<bool()>& condition, milliseconds limit,
                milliseconds step = milliseconds(20));
 

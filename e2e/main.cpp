@@ -1,4 +1,4 @@
-// Runs the end-to-end suite: e2e --quorvel PATH --demo PATH [GoogleTest options].
+// Runs the end-to-end suite: e2e --quorvel PATH --demo PATH [--time-scale N] [GoogleTest options].
 // A watchdog thread ends a test that hangs: it kills the child processes and exits non-zero, so a
 // stuck Wine process cannot keep ctest waiting until its own time-out.
 #include "e2e/harness.h"
@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -28,7 +30,7 @@ long long NowSeconds() {
 class WatchdogListener : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo& info) override {
         CurrentTest = std::string(info.test_suite_name()) + "." + info.name();
-        Deadline = NowSeconds() + TEST_LIMIT_SECONDS;
+        Deadline = NowSeconds() + TEST_LIMIT_SECONDS * e2e::Paths().TimeScale;
     }
     void OnTestEnd(const testing::TestInfo&) override { Deadline = 0; }
 };
@@ -39,7 +41,7 @@ void Watch() {
         const long long deadline = Deadline;
         if (deadline != 0 && NowSeconds() > deadline) {
             std::fprintf(stderr, "watchdog: %s ran longer than %d s; ending it\n",
-                         CurrentTest.c_str(), TEST_LIMIT_SECONDS);
+                         CurrentTest.c_str(), TEST_LIMIT_SECONDS * e2e::Paths().TimeScale);
             std::fflush(stderr);
             e2e::KillAllChildren();
             ExitProcess(WATCHDOG_EXIT_CODE);
@@ -56,6 +58,8 @@ int main(int argc, char** argv) {
             e2e::Paths().Quorvel = argv[++i];
         } else if (std::strcmp(argv[i], "--demo") == 0) {
             e2e::Paths().DemoConsole = argv[++i];
+        } else if (std::strcmp(argv[i], "--time-scale") == 0) {
+            e2e::Paths().TimeScale = std::max(1, std::atoi(argv[++i]));
         }
     }
     if (e2e::Paths().Quorvel.empty() || e2e::Paths().DemoConsole.empty()) {
