@@ -6,7 +6,17 @@ import sys
 
 import pefile
 
-SIZE_BUDGET = 8192
+SIZE_BUDGET = 5120
+FILE_ALIGNMENT = 512
+
+# Section layout: name, the characteristics it must have, those it must not.
+READ, WRITE, EXECUTE = 0x40000000, 0x80000000, 0x20000000
+CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
+SECTIONS = [
+    (".text", CODE | EXECUTE | READ, WRITE | UNINITIALIZED),
+    (".bss", UNINITIALIZED | READ | WRITE, EXECUTE | CODE | INITIALIZED),
+    (".rsrc", INITIALIZED | READ, EXECUTE | CODE),
+]
 
 EXPECTED_IMPORTS = {
     "USER32.dll": {
@@ -103,6 +113,43 @@ def check_dialog(data):
         check(extra == 0, f"control {index + 1}: {extra} bytes of creation data")
 
 
+def check_layout(pe, raw):
+    oh = pe.OPTIONAL_HEADER
+    names = [s.Name.rstrip(b"\0").decode() for s in pe.sections]
+    check(names == [name for name, _, _ in SECTIONS], f"sections {names}")
+    check(oh.FileAlignment == FILE_ALIGNMENT, f"file alignment {oh.FileAlignment}")
+    check(oh.SectionAlignment == 4096, f"section alignment {oh.SectionAlignment}")
+    check(oh.SizeOfHeaders == FILE_ALIGNMENT, f"headers take {oh.SizeOfHeaders} bytes")
+    end = oh.SizeOfHeaders
+    for section, (name, wanted, unwanted) in zip(pe.sections, SECTIONS):
+        flags = section.Characteristics
+        check(flags & wanted == wanted, f"{name}: characteristics {flags:#x} lack {wanted:#x}")
+        check(not flags & unwanted, f"{name}: characteristics {flags:#x} have {unwanted:#x}")
+        if section.SizeOfRawData:
+            # Sections follow one another in the file, each padded to the alignment, none
+            # overlapping the headers or another.
+            check(section.PointerToRawData == end, f"{name} starts at {section.PointerToRawData}")
+            check(section.SizeOfRawData % FILE_ALIGNMENT == 0, f"{name}: raw size not aligned")
+            end = section.PointerToRawData + section.SizeOfRawData
+        check(section.Misc_VirtualSize <= max(section.SizeOfRawData, 1) or not flags & INITIALIZED,
+              f"{name}: data past its raw size")
+    check(end == len(raw), f"file ends at {len(raw)}, sections at {end}")
+
+    # The loader finds the imports through both directories; the address table is what it patches.
+    directories = oh.DATA_DIRECTORY
+    imports = directories[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]]
+    iat = directories[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IAT"]]
+    text = pe.sections[0] if pe.sections else None
+    for name, entry in (("import", imports), ("import address table", iat)):
+        check(entry.Size and text and text.contains_rva(entry.VirtualAddress)
+              and text.contains_rva(entry.VirtualAddress + entry.Size - 1),
+              f"{name} directory {entry.VirtualAddress:#x}+{entry.Size:#x} not in .text")
+    thunks = [i.address - oh.ImageBase for m in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
+              for i in m.imports]
+    check(thunks and all(iat.VirtualAddress <= t < iat.VirtualAddress + iat.Size for t in thunks),
+          "an import's address slot lies outside the import address table directory")
+
+
 def main(path):
     with open(path, "rb") as f:
         raw = f.read()
@@ -118,6 +165,7 @@ def main(path):
     text = next((s for s in pe.sections if s.Name.rstrip(b"\0") == b".text"), None)
     check(text is not None and text.contains_rva(oh.AddressOfEntryPoint),
           "entry point outside .text")
+    check_layout(pe, raw)
 
     # No runtime: no TLS callbacks, no constructor tables, no exception or debug data.
     names = {s.Name.rstrip(b"\0").decode() for s in pe.sections}
