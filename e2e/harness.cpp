@@ -394,7 +394,9 @@ double IconLikeness(HWND iconControl, LPCSTR systemIcon) {
 // ---- Quorvel
 
 bool Quorvel::Start(const std::string& commandLine) {
-    const std::string line = commandLine.empty() ? WindowsPath(Paths().Quorvel) : commandLine;
+    // Quoted: the kit may be unpacked into a folder whose path has blanks.
+    const std::string line =
+        commandLine.empty() ? "\"" + WindowsPath(Paths().Quorvel) + "\"" : commandLine;
     if (!Proc.Start(line)) {
         return false;
     }
