@@ -1,0 +1,28 @@
+@echo off
+rem Runs Quorvel's end-to-end suite against the quorvel.exe beside this file and keeps the whole
+rem report in selftest.log. "selftest.cmd /nopause" does not wait for a key at the end.
+setlocal
+cd /d "%~dp0"
+echo Quorvel self-test
+echo.
+echo This kit has been run under Wine only so far: you are among the first to run it on
+echo Windows. It starts quorvel.exe and demo_console.exe, a stand-in for a virtual machine's
+echo console, works Quorvel's panel through window messages and counts the repaints it
+echo causes. It takes about two minutes. Windows and error boxes come and go meanwhile:
+echo please leave them alone.
+echo.
+echo Running...
+quorvel_e2e.exe --quorvel "%~dp0quorvel.exe" --demo "%~dp0demo_console.exe" >selftest.log 2>&1
+set result=%errorlevel%
+echo.
+if "%result%"=="0" (
+    echo PASSED: every test passed.
+    find "PASSED  ]" selftest.log 2>nul
+) else (
+    echo FAILED: exit code %result%. The tests that failed:
+    find "FAILED  ]" selftest.log 2>nul
+)
+echo.
+echo The whole report is in %~dp0selftest.log
+if /i not "%~1"=="/nopause" pause
+exit %result%
