@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -52,7 +53,7 @@ struct Guest {
 
 // Nearest rank: the smallest gap that at least this fraction of all gaps do not exceed.
 double Percentile(const std::vector<int64_t>& sorted, double fraction) {
-    size_t rank = static_cast<size_t>(fraction * static_cast<double>(sorted.size()) + 0.999999);
+    size_t rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(sorted.size())));
     rank = std::min(std::max<size_t>(rank, 1), sorted.size());
     return static_cast<double>(sorted[rank - 1]) / 1000.0;
 }
@@ -98,6 +99,7 @@ int main(int argc, char** argv) {
             if (count - seen.Seen > demo::PAINT_RING) {
                 lost += count - seen.Seen - demo::PAINT_RING;
                 seen.Seen = count - demo::PAINT_RING;
+                seen.LastUs = -1; // no gap across the paints that were lost
             }
             for (int32_t n = seen.Seen + 1; n <= count; ++n) {
                 const int64_t at = g.PaintUs[(n - 1) % demo::PAINT_RING];
