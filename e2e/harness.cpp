@@ -177,6 +177,14 @@ HWND DemoConsole::MainWindow() const {
     return reinterpret_cast<HWND>(static_cast<uintptr_t>(stats_->MainWindow));
 }
 
+int32_t DemoConsole::GuestFrameNow() const {
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    const int64_t now = demo::CounterToUs(counter.QuadPart, frequency.QuadPart);
+    return static_cast<int32_t>((now - stats_->GuestEpochUs) / 1000 / demo::GUEST_FRAME_MS);
+}
+
 std::vector<DemoConsole::Count> DemoConsole::Counts() const {
     std::vector<Count> counts;
     for (int i = 0; i < stats_->Slots; ++i) {

@@ -72,6 +72,8 @@ class DemoConsole {
     int Slots() const { return stats_->Slots; }
     const demo::GuestStats& Guest(int slot) const { return stats_->Guests[slot]; }
     bool Stalled() const { return stats_->Stalled != 0; }
+    // The frame the simulated guest is at now, whether or not any window shows it.
+    int32_t GuestFrameNow() const;
 
     struct Count {
         int Erase;

@@ -86,6 +86,39 @@ TEST_F(EndToEnd, StopEndsRepaintsAndAllowsClosing) {
     EXPECT_EQ(code, 0u);
 }
 
+// The guest moves on by itself, unseen: a window shows the guest's picture only when painted.
+TEST_F(EndToEnd, GuestPictureAdvancesWhileRefreshingAndHoldsAfterStop) {
+    StartBoth("--guests 1 --branches 1");
+    PressStart();
+    std::vector<int> frames; // the frame each repaint showed
+    int paints = Demo.Guest(0).Paint;
+    WaitUntil(
+        [&] {
+            if (Demo.Guest(0).Paint != paints) {
+                paints = Demo.Guest(0).Paint;
+                frames.push_back(int{Demo.Guest(0).Frame});
+            }
+            return frames.size() >= 4;
+        },
+        milliseconds(4000), milliseconds(5));
+    ASSERT_GE(frames.size(), 4u) << "too few repaints to see the picture move";
+    for (size_t i = 1; i < frames.size(); ++i) {
+        // A tick at 200 ms is 20 guest frames; a busy machine may paint some ticks late, but
+        // each repaint must show a picture clearly newer than the one before.
+        EXPECT_GE(frames[i] - frames[i - 1], 5)
+            << "repaint " << i << " showed frame " << frames[i] << " after " << frames[i - 1];
+    }
+
+    PressStop();
+    const int stoppedPaints = Demo.Guest(0).Paint;
+    const int shown = Demo.Guest(0).Frame;
+    Observe(milliseconds(1000));
+    EXPECT_EQ(Demo.Guest(0).Paint, stoppedPaints) << "painted after Stop";
+    EXPECT_EQ(Demo.Guest(0).Frame, shown) << "the picture changed after Stop";
+    EXPECT_GE(Demo.GuestFrameNow() - shown, 95) << "the guest itself stood still";
+    CloseAndExpectExitZero();
+}
+
 TEST_F(EndToEnd, NewGuestWindowIsFoundWithinTheRescanPeriod) {
     StartBoth("--guests 3 --branches 1");
     PressStart();

@@ -1,7 +1,10 @@
 // A stand-in for a virtual machine's console: a top-level window whose guest-display children have
-// the class a real console uses. Every guest window shows how often it was painted, in a colour
-// that changes with each paint, and counts its erases and paints in a named file mapping so that
-// the end-to-end tests can see what another process made it do.
+// the class a real console uses. Each guest window shows a guest screen: a clock and a moving block
+// that a simulated guest advances every 10 ms without telling the window manager, as a guest
+// writing straight to video memory does. A window shows the guest as it is only when it paints, so
+// without Quorvel the picture stays where it was. The border takes a new colour on every erase.
+// Erases, paints, paint times and the frame last shown go into a named file mapping, so that the
+// end-to-end tests and the freshness benchmark can see what another process made it do.
 #include "tools/demo_console/demo_stats.h"
 
 #include <windows.h>
@@ -16,9 +19,14 @@ namespace {
 const char MAIN_CLASS[] = "QuorvelDemoConsole";
 const char BRANCH_CLASS[] = "QuorvelDemoBranch";
 const char GUEST_CLASS[] = "VMWare.GuestWindow";
+const char CLUTTER_CLASS[] = "QuorvelDemoClutter";
 
-constexpr int GUEST_WIDTH = 120;
-constexpr int GUEST_HEIGHT = 80;
+constexpr int GUEST_WIDTH = 150;
+constexpr int GUEST_HEIGHT = 96;
+constexpr int BORDER = 3;
+constexpr int MAX_CLUTTER = 10000;
+// The block crosses the guest screen and back in this many guest frames.
+constexpr int BOUNCE_FRAMES = 200;
 constexpr int GAP = 8;
 constexpr int COLUMNS_PER_BRANCH = 2;
 constexpr int MAX_BRANCHES = 8;
@@ -35,19 +43,23 @@ struct Options {
     unsigned long long HiddenBranches = 0;
     int StallAfterMs = -1;
     int StallForMs = 0;
+    int Clutter = 0;
 };
 
 Options Settings;
 demo::Stats* SharedStats = nullptr;
 HWND MainWindow = nullptr;
 HWND Branches[MAX_BRANCHES] = {};
+LARGE_INTEGER CounterFrequency;
+HFONT ClockFont = nullptr;
 
 void Usage() {
     MessageBoxA(nullptr,
                 "demo_console [--title TEXT] [--guests N] [--branches N] [--hidden LIST]\n"
                 "  [--zero-width LIST] [--zero-height LIST] [--hidden-branch LIST]\n"
-                "  [--stall-after SECONDS --stall-for SECONDS] [--stats NAME]\n\n"
-                "LIST: guest (or branch) numbers from 0, separated by commas.",
+                "  [--stall-after SECONDS --stall-for SECONDS] [--stats NAME] [--clutter N]\n\n"
+                "LIST: guest (or branch) numbers from 0, separated by commas.\n"
+                "--clutter: N hidden plain windows beside the guests of branch 0.",
                 "Demo console", MB_ICONINFORMATION);
 }
 
@@ -117,6 +129,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             ok = ParseSeconds(value, o.StallAfterMs);
         } else if (name == "--stall-for") {
             ok = ParseSeconds(value, o.StallForMs);
+        } else if (name == "--clutter") {
+            ok = ParseInt(value, 0, MAX_CLUTTER, o.Clutter);
         } else {
             ok = false;
         }
@@ -149,6 +163,59 @@ COLORREF PaintColour(int paints) {
     }
 }
 
+int64_t NowUs() {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return demo::CounterToUs(counter.QuadPart, CounterFrequency.QuadPart);
+}
+
+// What the guest shows at this frame: its clock (minutes, seconds, hundredths, so the last digits
+// are the frame number) above a block that crosses the screen and back, and the window's counters.
+void DrawGuestScreen(HWND w, HDC dc, int32_t frame, int paints, int erases) {
+    RECT r;
+    GetClientRect(w, &r);
+    InflateRect(&r, -BORDER, -BORDER);
+    HBRUSH screen = CreateSolidBrush(RGB(16, 24, 40));
+    FillRect(dc, &r, screen);
+    DeleteObject(screen);
+
+    const int guest = static_cast<int>(GetWindowLongPtrA(w, GWLP_USERDATA));
+    const int hundredths = frame * demo::GUEST_FRAME_MS / 10;
+    char text[96];
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(150, 200, 255));
+    HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    RECT line = {r.left + 4, r.top + 2, r.right - 4, r.bottom};
+    std::snprintf(text, sizeof text, "guest %d", guest);
+    DrawTextA(dc, text, -1, &line, DT_LEFT | DT_TOP | DT_SINGLELINE);
+    std::snprintf(text, sizeof text, "paints %d  erases %d", paints, erases);
+    RECT bottom = {r.left + 4, r.top, r.right - 4, r.bottom - 2};
+    DrawTextA(dc, text, -1, &bottom, DT_LEFT | DT_BOTTOM | DT_SINGLELINE);
+
+    SelectObject(dc, ClockFont ? ClockFont : GetStockObject(SYSTEM_FONT));
+    SetTextColor(dc, RGB(255, 255, 255));
+    std::snprintf(text, sizeof text, "%02d:%02d.%02d", hundredths / 6000 % 60,
+                  hundredths / 100 % 60, hundredths % 100);
+    RECT clock = {r.left, r.top + 16, r.right, r.top + 44};
+    DrawTextA(dc, text, -1, &clock, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, oldFont);
+
+    // The block's track, and the block where the guest has moved it by this frame.
+    const int track = r.right - r.left - 8;
+    const int block = 16;
+    const int phase = frame % BOUNCE_FRAMES;
+    const int half = BOUNCE_FRAMES / 2;
+    const int x = (phase < half ? phase : BOUNCE_FRAMES - phase) * (track - block) / half;
+    RECT rail = {r.left + 4, r.top + 50, r.right - 4, r.top + 62};
+    HBRUSH railBrush = CreateSolidBrush(RGB(40, 56, 84));
+    FillRect(dc, &rail, railBrush);
+    DeleteObject(railBrush);
+    RECT mover = {rail.left + x, rail.top, rail.left + x + block, rail.bottom};
+    HBRUSH moverBrush = CreateSolidBrush(RGB(255, 200, 40));
+    FillRect(dc, &mover, moverBrush);
+    DeleteObject(moverBrush);
+}
+
 demo::GuestStats& GuestOf(HWND w) {
     return SharedStats->Guests[static_cast<int>(GetWindowLongPtrA(w, GWLP_USERDATA))];
 }
@@ -175,17 +242,17 @@ LRESULT CALLBACK GuestProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
             EndPaint(w, &ps);
             return 0;
         }
-        ++g.Paint;
-        char text[96];
-        std::snprintf(text, sizeof text, "guest %d\npaints %d\nerases %d",
-                      static_cast<int>(GetWindowLongPtrA(w, GWLP_USERDATA)), g.Paint, g.Erase);
-        RECT r;
-        GetClientRect(w, &r);
-        r.left += 6;
-        r.top += 4;
-        SetBkMode(dc, TRANSPARENT);
-        DrawTextA(dc, text, -1, &r, DT_LEFT | DT_TOP);
+        const int64_t now = NowUs();
+        const int32_t frame =
+            static_cast<int32_t>((now - SharedStats->GuestEpochUs) / 1000 / demo::GUEST_FRAME_MS);
+        const int paints = g.Paint + 1;
+        DrawGuestScreen(w, dc, frame, paints, g.Erase);
         EndPaint(w, &ps);
+        // Time and frame first: a reader that sees the new count sees what goes with it.
+        g.PaintUs[(paints - 1) % demo::PAINT_RING] = now;
+        g.Frame = frame;
+        MemoryBarrier();
+        g.Paint = paints;
         return 0;
     }
     case WM_NCDESTROY:
@@ -294,6 +361,12 @@ bool RegisterClasses(HINSTANCE instance) {
     if (!RegisterClassA(&c)) {
         return false;
     }
+    c.lpfnWndProc = DefWindowProcA;
+    c.hbrBackground = nullptr;
+    c.lpszClassName = CLUTTER_CLASS;
+    if (!RegisterClassA(&c)) {
+        return false;
+    }
     // No class brush: the guest erases its own background, and counts it.
     c.style = CS_HREDRAW | CS_VREDRAW;
     c.lpfnWndProc = GuestProc;
@@ -310,7 +383,12 @@ bool OpenStats() {
     }
     SharedStats = static_cast<demo::Stats*>(
         MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(demo::Stats)));
-    return SharedStats != nullptr;
+    if (!SharedStats) {
+        return false;
+    }
+    QueryPerformanceFrequency(&CounterFrequency);
+    SharedStats->GuestEpochUs = NowUs();
+    return true;
 }
 
 bool CreateConsole(HINSTANCE instance) {
@@ -338,6 +416,14 @@ bool CreateConsole(HINSTANCE instance) {
             return false;
         }
     }
+    // Hidden, so that they cover no guest; a search for the guests walks them all the same.
+    for (int i = 0; i < o.Clutter; ++i) {
+        if (!CreateWindowExA(0, CLUTTER_CLASS, "", WS_CHILD, 0, 0, 1, 1, Branches[0], nullptr,
+                             instance, nullptr)) {
+            return false;
+        }
+    }
+    SharedStats->Clutter = o.Clutter;
     // Guests go round the branches, so guest i is in branch i % branches.
     for (int i = 0; i < o.Guests; ++i) {
         demo::GuestStats& g = SharedStats->Guests[i];
@@ -365,6 +451,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         Usage();
         return 2;
     }
+    ClockFont =
+        CreateFontA(-22, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
     if (!OpenStats() || !RegisterClasses(instance) || !CreateConsole(instance)) {
         return 1;
     }

@@ -7,7 +7,12 @@
 namespace demo {
 
 constexpr int MAX_GUESTS = 32;
-constexpr uint32_t STATS_MAGIC = 0x51444D4F;
+constexpr uint32_t STATS_MAGIC = 0x51444D50;
+
+// The simulated guest draws a new frame this often, in milliseconds of its own clock.
+constexpr int GUEST_FRAME_MS = 10;
+// Paint times kept per guest window: at 50 ms a reader polling every second or so loses none.
+constexpr int PAINT_RING = 256;
 
 // Commands the console's main window accepts from a test.
 // WM_APP + 1: stop pumping messages for wParam milliseconds (post it: the sender would wait).
@@ -21,6 +26,13 @@ struct GuestStats {
     volatile int32_t Paint; // WM_PAINT messages that had something to paint
     int32_t Branch;
     int32_t Flags; // GUEST_HIDDEN, GUEST_ZERO_WIDTH, GUEST_ZERO_HEIGHT, GUEST_IN_HIDDEN_BRANCH
+    // The guest frame the last paint showed; the guest itself has moved on since.
+    volatile int32_t Frame;
+    int32_t Reserved;
+    // When paint n happened (PaintUs[(n - 1) % PAINT_RING], n counted from 1), in microseconds
+    // of QueryPerformanceCounter, a clock every process on the machine shares. Written before
+    // Paint is raised to n.
+    volatile int64_t PaintUs[PAINT_RING];
 };
 
 constexpr int32_t GUEST_HIDDEN = 1;
@@ -33,8 +45,16 @@ struct Stats {
     volatile int32_t Slots; // guest slots used, destroyed ones included
     uint64_t MainWindow;
     volatile int32_t Stalled; // 1 while the console is not pumping messages
-    int32_t Reserved;
+    int32_t Clutter;          // plain windows beside the guests in the first branch
+    // The guest clock reads 0 at this QueryPerformanceCounter time, in microseconds; its frame
+    // number is the time since then divided by GUEST_FRAME_MS.
+    int64_t GuestEpochUs;
     GuestStats Guests[MAX_GUESTS];
 };
+
+// QueryPerformanceCounter in microseconds, given the counter and its frequency.
+inline int64_t CounterToUs(int64_t counter, int64_t frequency) {
+    return counter / frequency * 1000000 + counter % frequency * 1000000 / frequency;
+}
 
 } // namespace demo

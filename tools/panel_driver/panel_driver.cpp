@@ -1,7 +1,8 @@
 // Presses Start on a running Quorvel panel, as a user would, so that scripts/run can show Quorvel
 // at work where nobody sits at the display.
-// Usage: panel_driver [seconds to wait for the panel [interval to type before Start]]
+// Usage: panel_driver [seconds to wait for the panel [interval to type before Start | --wait]]
 // Exits 0 once refreshing runs (Stop enabled), 1 when there is no panel, 2 when Start failed.
+// With --wait it only waits for the panel: 0 once it is up.
 #include <windows.h>
 
 #include <cstdlib>
@@ -46,6 +47,9 @@ int main(int argc, char** argv) {
     HWND panel = nullptr;
     if (!WaitFor(limitMs, panel)) {
         return 1;
+    }
+    if (argc > 2 && std::strcmp(argv[2], "--wait") == 0) {
+        return 0;
     }
     if (argc > 2) {
         DWORD_PTR result = 0;
