@@ -1,4 +1,5 @@
 #include "e2e/harness.h"
+#include "tools/demo_console/guest_clock.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -178,11 +179,7 @@ HWND DemoConsole::MainWindow() const {
 }
 
 int32_t DemoConsole::GuestFrameNow() const {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    const int64_t now = demo::CounterToUs(counter.QuadPart, frequency.QuadPart);
-    return static_cast<int32_t>((now - stats_->GuestEpochUs) / 1000 / demo::GUEST_FRAME_MS);
+    return demo::GuestFrameAt(*stats_, demo::NowUs());
 }
 
 std::vector<DemoConsole::Count> DemoConsole::Counts() const {

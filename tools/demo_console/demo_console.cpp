@@ -5,7 +5,7 @@
 // without Quorvel the picture stays where it was. The border takes a new colour on every erase.
 // Erases, paints, paint times and the frame last shown go into a named file mapping, so that the
 // end-to-end tests and the freshness benchmark can see what another process made it do.
-#include "tools/demo_console/demo_stats.h"
+#include "tools/demo_console/guest_clock.h"
 
 #include <windows.h>
 
@@ -50,7 +50,6 @@ Options Settings;
 demo::Stats* SharedStats = nullptr;
 HWND MainWindow = nullptr;
 HWND Branches[MAX_BRANCHES] = {};
-LARGE_INTEGER CounterFrequency;
 HFONT ClockFont = nullptr;
 
 void Usage() {
@@ -163,12 +162,6 @@ COLORREF PaintColour(int paints) {
     }
 }
 
-int64_t NowUs() {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return demo::CounterToUs(counter.QuadPart, CounterFrequency.QuadPart);
-}
-
 // What the guest shows at this frame: its clock (minutes, seconds, hundredths, so the last digits
 // are the frame number) above a block that crosses the screen and back, and the window's counters.
 void DrawGuestScreen(HWND w, HDC dc, int32_t frame, int paints, int erases) {
@@ -242,9 +235,8 @@ LRESULT CALLBACK GuestProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
             EndPaint(w, &ps);
             return 0;
         }
-        const int64_t now = NowUs();
-        const int32_t frame =
-            static_cast<int32_t>((now - SharedStats->GuestEpochUs) / 1000 / demo::GUEST_FRAME_MS);
+        const int64_t now = demo::NowUs();
+        const int32_t frame = demo::GuestFrameAt(*SharedStats, now);
         const int paints = g.Paint + 1;
         DrawGuestScreen(w, dc, frame, paints, g.Erase);
         EndPaint(w, &ps);
@@ -386,8 +378,7 @@ bool OpenStats() {
     if (!SharedStats) {
         return false;
     }
-    QueryPerformanceFrequency(&CounterFrequency);
-    SharedStats->GuestEpochUs = NowUs();
+    SharedStats->GuestEpochUs = demo::NowUs();
     return true;
 }
 
@@ -423,7 +414,6 @@ bool CreateConsole(HINSTANCE instance) {
             return false;
         }
     }
-    SharedStats->Clutter = o.Clutter;
     // Guests go round the branches, so guest i is in branch i % branches.
     for (int i = 0; i < o.Guests; ++i) {
         demo::GuestStats& g = SharedStats->Guests[i];

@@ -45,16 +45,11 @@ struct Stats {
     volatile int32_t Slots; // guest slots used, destroyed ones included
     uint64_t MainWindow;
     volatile int32_t Stalled; // 1 while the console is not pumping messages
-    int32_t Clutter;          // plain windows beside the guests in the first branch
+    int32_t Reserved;
     // The guest clock reads 0 at this QueryPerformanceCounter time, in microseconds; its frame
     // number is the time since then divided by GUEST_FRAME_MS.
     int64_t GuestEpochUs;
     GuestStats Guests[MAX_GUESTS];
 };
-
-// QueryPerformanceCounter in microseconds, given the counter and its frequency.
-inline int64_t CounterToUs(int64_t counter, int64_t frequency) {
-    return counter / frequency * 1000000 + counter % frequency * 1000000 / frequency;
-}
 
 } // namespace demo

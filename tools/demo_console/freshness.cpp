@@ -2,7 +2,7 @@
 // console records in its shared mapping for a number of seconds and prints the gaps between
 // consecutive paints of each guest window, all guests pooled, as one line of name=value pairs.
 // Usage: freshness --stats NAME [--seconds S]. Exits 1 when there is no console to read.
-#include "tools/demo_console/demo_stats.h"
+#include "tools/demo_console/guest_clock.h"
 
 #include <windows.h>
 
@@ -18,13 +18,6 @@ namespace {
 
 // Well within the time a full ring lasts at the shortest refresh interval (256 x 50 ms).
 constexpr DWORD POLL_MS = 100;
-
-int64_t NowUs() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return demo::CounterToUs(counter.QuadPart, frequency.QuadPart);
-}
 
 // Waits up to 30 s for the console to make its mapping and finish starting.
 const demo::Stats* OpenStats(const std::string& name) {
@@ -83,10 +76,10 @@ int main(int argc, char** argv) {
     for (int slot = 0; slot < demo::MAX_GUESTS; ++slot) {
         guests[slot].Seen = stats->Guests[slot].Paint;
     }
-    const int64_t start = NowUs();
+    const int64_t start = demo::NowUs();
     const int64_t end = start + static_cast<int64_t>(seconds * 1e6);
     for (bool last = false; !last;) {
-        const int64_t now = NowUs();
+        const int64_t now = demo::NowUs();
         last = now >= end;
         if (!last) {
             Sleep(static_cast<DWORD>(std::min<int64_t>(POLL_MS, (end - now) / 1000 + 1)));
