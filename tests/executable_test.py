@@ -1,22 +1,29 @@
 #!/usr/bin/env python3
-"""Checks the shipped quorvel.exe as Windows will load it: headers, imports, resources and the
-panel's dialog template, byte for byte. Usage: executable_test.py quorvel.exe"""
+"""Checks the shipped quorvel.exe as Windows will load it: headers, hardening, imports, resources
+and the panel's dialog template, byte for byte. Usage: executable_test.py quorvel.exe"""
+import re
 import struct
 import sys
 
 import pefile
 
-SIZE_BUDGET = 5120
+SIZE_BUDGET = 5632
 FILE_ALIGNMENT = 512
 
 # Section layout: name, the characteristics it must have, those it must not.
-READ, WRITE, EXECUTE = 0x40000000, 0x80000000, 0x20000000
+READ, WRITE, EXECUTE, SHARED = 0x40000000, 0x80000000, 0x20000000, 0x10000000
 CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
 SECTIONS = [
-    (".text", CODE | EXECUTE | READ, WRITE | UNINITIALIZED),
+    (".text", CODE | EXECUTE | READ, WRITE | INITIALIZED | UNINITIALIZED),
+    (".rdata", INITIALIZED | READ, WRITE | EXECUTE | CODE | UNINITIALIZED),
     (".bss", UNINITIALIZED | READ | WRITE, EXECUTE | CODE | INITIALIZED),
-    (".rsrc", INITIALIZED | READ, EXECUTE | CODE),
+    (".rsrc", INITIALIZED | READ, WRITE | EXECUTE | CODE),
 ]
+
+# Header flags.
+RELOCS_STRIPPED = 0x0001
+DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x0400, 0x8000
+HIGHLOW, PADDING = 3, 0
 
 EXPECTED_IMPORTS = {
     "USER32.dll": {
@@ -113,13 +120,140 @@ def check_dialog(data):
         check(extra == 0, f"control {index + 1}: {extra} bytes of creation data")
 
 
+def directory(pe, name):
+    return pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_" + name]]
+
+
+def name_of(section):
+    return section.Name.rstrip(b"\0").decode()
+
+
+def section_named(pe, name):
+    return next((s for s in pe.sections if name_of(s) == name), None)
+
+
+def flag_names(value, names):
+    return "+".join(name for bit, name in names if value & bit) or "none"
+
+
+def fixups(pe):
+    """Every base relocation as (kind, target RVA), padding entries left out."""
+    return [(e.type, e.rva) for block in getattr(pe, "DIRECTORY_ENTRY_BASERELOC", [])
+            for e in block.entries if e.type != PADDING]
+
+
+# Code that registers a structured exception handler links a record into the chain at fs:[0].
+SEH_CHAIN_ACCESS = re.compile(rb"\x64(?:\xa1|\xa3|\xff\x35|\x8f\x05|[\x89\x8b][\x05\x0d\x15\x1d\x25\x2d\x35\x3d])\0\0\0\0")
+
+
+def check_hardening(pe, raw):
+    """Each rule that Microsoft's BinSkim decides from the image alone, checked from the file:
+    a row per rule with what it requires and what the image has."""
+    oh, fh = pe.OPTIONAL_HEADER, pe.FILE_HEADER
+    dll = oh.DllCharacteristics
+    dll_names = [(DYNAMIC_BASE, "DYNAMIC_BASE"), (NX_COMPAT, "NX_COMPAT"), (NO_SEH, "NO_SEH"),
+                 (TERMINAL_SERVER_AWARE, "TERMINAL_SERVER_AWARE")]
+    section_names = [(CODE, "code"), (INITIALIZED, "data"), (UNINITIALIZED, "bss"),
+                     (SHARED, "shared"), (EXECUTE, "X"), (READ, "R"), (WRITE, "W")]
+    rows = []
+
+    def row(rule, requires, found, holds):
+        rows.append((rule, requires, found, holds))
+        check(holds, f"{rule}: requires {requires}; found {found}")
+
+    resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    types = [entry.id for entry in resources.entries] if resources else []
+    row("BA2005 DoNotShipVulnerableBinaries",
+        "no version information naming a binary on the known-vulnerable list",
+        f"resource types {types}", 16 not in types)
+
+
+    relocs = fixups(pe)
+    reloc_dir = directory(pe, "BASERELOC")
+    holder = next((s for s in pe.sections if s.contains_rva(reloc_dir.VirtualAddress)), None)
+    parsed = sum(b.struct.SizeOfBlock for b in getattr(pe, "DIRECTORY_ENTRY_BASERELOC", []))
+    initialized = [s for s in pe.sections if s.SizeOfRawData]
+    on_image = all(kind == HIGHLOW and any(s.VirtualAddress <= rva and rva + 4 <= s.VirtualAddress
+                                           + min(s.Misc_VirtualSize, s.SizeOfRawData)
+                                           for s in initialized) for kind, rva in relocs)
+    row("BA2009 EnableAddressSpaceLayoutRandomization",
+        "DYNAMIC_BASE; relocations not stripped; a base relocation table of whole blocks, "
+        "every fixup 32-bit and on the image's bytes",
+        f"{flag_names(dll & DYNAMIC_BASE, dll_names)}; "
+        f"{'RELOCS_STRIPPED' if fh.Characteristics & RELOCS_STRIPPED else 'relocations kept'}; "
+        f"{len(relocs)} fixups in {parsed} of {reloc_dir.Size} bytes",
+        bool(dll & DYNAMIC_BASE) and not fh.Characteristics & RELOCS_STRIPPED and relocs != []
+        and parsed == reloc_dir.Size and holder is not None and on_image)
+
+    imports = directory(pe, "IMPORT")
+    iat = directory(pe, "IAT")
+    holders = [s for s in pe.sections
+               if s.VirtualAddress <= imports.VirtualAddress + imports.Size - 1
+               and imports.VirtualAddress < s.VirtualAddress + max(s.SizeOfRawData,
+                                                                   s.Misc_VirtualSize)
+               or s.contains_rva(iat.VirtualAddress)]
+    row("BA2010 DoNotMarkImportsSectionAsExecutable",
+        "import directory and address table in no executable section",
+        ", ".join(f"{name_of(s)} {flag_names(s.Characteristics, section_names[4:])}"
+                  for s in holders)
+        or "no imports",
+        holders != [] and not any(s.Characteristics & EXECUTE for s in holders))
+
+    load_config = directory(pe, "LOAD_CONFIG")
+    row("BA2012 DoNotModifyStackProtectionCookie",
+        "no load configuration, or one whose security cookie is left as the linker wrote it",
+        f"load configuration {load_config.VirtualAddress:#x}+{load_config.Size:#x}",
+        load_config.VirtualAddress == 0 and load_config.Size == 0)
+
+    row("BA2016 MarkImageAsNXCompatible", "NX_COMPAT",
+        flag_names(dll & NX_COMPAT, dll_names), bool(dll & NX_COMPAT))
+
+    exception = directory(pe, "EXCEPTION")
+    text = section_named(pe, ".text")
+    code = text.get_data() if text else b""
+    seh_code = [hex(text.VirtualAddress + m.start()) for m in SEH_CHAIN_ACCESS.finditer(code)]
+    row("BA2018 EnableSafeSEH",
+        "NO_SEH, and nothing that would need a handler table: no exception or load "
+        "configuration directory, no code reaching the handler chain at fs:[0]",
+        f"{flag_names(dll & NO_SEH, dll_names)}; exception directory {exception.Size} bytes; "
+        f"fs:[0] at {', '.join(seh_code) or 'no address'}",
+        bool(dll & NO_SEH) and exception.VirtualAddress == 0 and exception.Size == 0
+        and load_config.Size == 0 and not seh_code)
+
+    for rule, bad, what in (("BA2019 DoNotMarkWritableSectionsAsShared", SHARED, "shared"),
+                            ("BA2021 DoNotMarkWritableSectionsAsExecutable", EXECUTE,
+                             "executable")):
+        offenders = [name_of(s) for s in pe.sections
+                     if s.Characteristics & WRITE and s.Characteristics & bad]
+        row(rule, f"no section both writable and {what}",
+            ", ".join(offenders) or "; ".join(
+                f"{name_of(s)} {flag_names(s.Characteristics, section_names[4:])}"
+                for s in pe.sections),
+            not offenders)
+
+    check(bool(dll & TERMINAL_SERVER_AWARE), "not TERMINAL_SERVER_AWARE")
+    check(oh.CheckSum == pe.generate_checksum(),
+          f"checksum {oh.CheckSum:#x}, image sums to {pe.generate_checksum():#x}")
+
+    width = max(len(r[0]) for r in rows)
+    print(f"{'rule':<{width}}  result  requires / found")
+    for rule, requires, found, holds in rows:
+        print(f"{rule:<{width}}  {'pass' if holds else 'FAIL':<6}  requires {requires}")
+        print(f"{'':<{width}}          found {found}")
+    print(f"DllCharacteristics {dll:#06x} ({flag_names(dll, dll_names)}), "
+          f"{len(relocs)} base relocations")
+
+
 def check_layout(pe, raw):
     oh = pe.OPTIONAL_HEADER
-    names = [s.Name.rstrip(b"\0").decode() for s in pe.sections]
+    names = [name_of(s) for s in pe.sections]
     check(names == [name for name, _, _ in SECTIONS], f"sections {names}")
     check(oh.FileAlignment == FILE_ALIGNMENT, f"file alignment {oh.FileAlignment}")
     check(oh.SectionAlignment == 4096, f"section alignment {oh.SectionAlignment}")
-    check(oh.SizeOfHeaders == FILE_ALIGNMENT, f"headers take {oh.SizeOfHeaders} bytes")
+    # The headers end with the section table, padded to the file alignment and no further.
+    table_end = pe.sections[0].get_file_offset() + 40 * len(pe.sections) if pe.sections else 0
+    headers = -(-table_end // FILE_ALIGNMENT) * FILE_ALIGNMENT
+    check(oh.SizeOfHeaders == headers, f"headers take {oh.SizeOfHeaders} bytes, not {headers}")
     end = oh.SizeOfHeaders
     for section, (name, wanted, unwanted) in zip(pe.sections, SECTIONS):
         flags = section.Characteristics
@@ -135,15 +269,19 @@ def check_layout(pe, raw):
               f"{name}: data past its raw size")
     check(end == len(raw), f"file ends at {len(raw)}, sections at {end}")
 
-    # The loader finds the imports through both directories; the address table is what it patches.
+    # Code alone in .text; the tables the loader reads lie whole in .rdata. The loader finds
+    # the imports through both import directories; the address table is what it patches.
     directories = oh.DATA_DIRECTORY
-    imports = directories[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IMPORT"]]
-    iat = directories[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_IAT"]]
-    text = pe.sections[0] if pe.sections else None
-    for name, entry in (("import", imports), ("import address table", iat)):
-        check(entry.Size and text and text.contains_rva(entry.VirtualAddress)
-              and text.contains_rva(entry.VirtualAddress + entry.Size - 1),
-              f"{name} directory {entry.VirtualAddress:#x}+{entry.Size:#x} not in .text")
+    iat = directory(pe, "IAT")
+    rdata = section_named(pe, ".rdata")
+    for name in ("IMPORT", "IAT", "BASERELOC"):
+        entry = directory(pe, name)
+        check(entry.Size and rdata and rdata.contains_rva(entry.VirtualAddress)
+              and rdata.contains_rva(entry.VirtualAddress + entry.Size - 1),
+              f"{name} directory {entry.VirtualAddress:#x}+{entry.Size:#x} not in .rdata")
+    check(directory(pe, "RESOURCE").VirtualAddress == getattr(section_named(pe, ".rsrc"),
+                                                              "VirtualAddress", -1),
+          "resource directory not at the start of .rsrc")
     thunks = [i.address - oh.ImageBase for m in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
               for i in m.imports]
     check(thunks and all(iat.VirtualAddress <= t < iat.VirtualAddress + iat.Size for t in thunks),
@@ -166,9 +304,10 @@ def main(path):
     check(text is not None and text.contains_rva(oh.AddressOfEntryPoint),
           "entry point outside .text")
     check_layout(pe, raw)
+    check_hardening(pe, raw)
 
     # No runtime: no TLS callbacks, no constructor tables, no exception or debug data.
-    names = {s.Name.rstrip(b"\0").decode() for s in pe.sections}
+    names = {name_of(s) for s in pe.sections}
     check(not names & {".tls", ".CRT", ".ctors", ".dtors", ".eh_frame", ".pdata", ".debug_info"},
           f"runtime sections {sorted(names)}")
     directories = pe.OPTIONAL_HEADER.DATA_DIRECTORY
