@@ -39,10 +39,11 @@ class EndToEnd : public testing::Test {
             << "Stop did not stop refreshing";
     }
 
-    // Waits until the guest in this slot has been painted this many more times.
-    bool PaintedAgain(int slot, int times, milliseconds limit) {
-        const int before = Demo.Guest(slot).Paint;
-        return WaitUntil([&] { return Demo.Guest(slot).Paint >= before + times; }, limit);
+    // Waits until Quorvel has repainted the guest in this slot this many more times.
+    bool RepaintedAgain(int slot, int times, milliseconds limit) {
+        const Counts before = Demo.Snapshot();
+        return WaitUntil(
+            [&] { return QuorvelRepaints(before, Demo.Snapshot(), slot).Paint >= times; }, limit);
     }
 
     void ExpectSettingsEnabled(bool enabled) {

@@ -1,6 +1,8 @@
 #include "e2e/harness.h"
 #include "tools/demo_console/guest_clock.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
@@ -160,7 +162,7 @@ bool DemoConsole::Start(const std::string& options) {
         return false;
     }
     const std::string line =
-        "\"" + WindowsPath(Paths().DemoConsole) + "\" --stats " + name + " " + options;
+        "\"" + WindowsPath(Paths().DemoConsole) + "\" --stats " + name + " --controls 1 " + options;
     if (!process_.Start(line)) {
         return false;
     }
@@ -182,12 +184,32 @@ int32_t DemoConsole::GuestFrameNow() const {
     return demo::GuestFrameAt(*stats_, demo::NowUs());
 }
 
-std::vector<DemoConsole::Count> DemoConsole::Counts() const {
-    std::vector<Count> counts;
-    for (int i = 0; i < stats_->Slots; ++i) {
-        counts.push_back(Count{stats_->Guests[i].Erase, stats_->Guests[i].Paint});
+Counts DemoConsole::Snapshot() const {
+    const bool taken = WaitUntil(
+        [this] {
+            bool answered = false;
+            return SendWithin(MainWindow(), demo::DEMO_SNAPSHOT, 0, 0, &answered) == 1 && answered;
+        },
+        milliseconds(5000), milliseconds(5));
+    Counts counts;
+    if (!taken) {
+        ADD_FAILURE() << "the demo console had something left to paint for 5 s: no snapshot";
+        return Counts(static_cast<size_t>(stats_->Slots), Count{});
+    }
+    for (int i = 0; i < stats_->SnapshotSlots; ++i) {
+        const demo::SlotSnapshot& s = stats_->Snapshot[i];
+        counts.push_back(
+            Count{{s.Guest.Erase, s.Guest.Paint}, {s.Control.Erase, s.Control.Paint}, s.Frame});
     }
     return counts;
+}
+
+Repaints QuorvelRepaints(const Counts& before, const Counts& after, int slot) {
+    const Count none{};
+    const Count& a = static_cast<size_t>(slot) < before.size() ? before[slot] : none;
+    const Count& b = after.at(static_cast<size_t>(slot));
+    return Repaints{(b.Guest.Erase - a.Guest.Erase) - (b.Control.Erase - a.Control.Erase),
+                    (b.Guest.Paint - a.Guest.Paint) - (b.Control.Paint - a.Control.Paint)};
 }
 
 bool DemoConsole::Stall(milliseconds length) {

@@ -56,7 +56,26 @@ class Process {
 // Ends every registered child process; the watchdog calls it from its own thread.
 void KillAllChildren();
 
-// The stand-in console, with its counters.
+struct Repaints {
+    int Erase;
+    int Paint;
+};
+
+// One guest slot's counters at one moment: its guest window's, its control window's, and the
+// guest frame the guest window showed last.
+struct Count {
+    Repaints Guest;
+    Repaints Control;
+    int Frame;
+};
+using Counts = std::vector<Count>;
+
+// What Quorvel made the guest window in this slot do between two snapshots: its erases and
+// paints beyond those of its control window, which the window manager treats alike. A slot
+// missing from before (a guest made in between) counts from zero.
+Repaints QuorvelRepaints(const Counts& before, const Counts& after, int slot);
+
+// The stand-in console, with its counters. Every guest window has a control window beside it.
 class DemoConsole {
   public:
     DemoConsole() = default;
@@ -75,11 +94,10 @@ class DemoConsole {
     // The frame the simulated guest is at now, whether or not any window shows it.
     int32_t GuestFrameNow() const;
 
-    struct Count {
-        int Erase;
-        int Paint;
-    };
-    std::vector<Count> Counts() const;
+    // Every slot's counters, copied by the console's own thread at a moment when it had nothing
+    // left to paint, so that no repaint is counted for a guest window and still to come for its
+    // control window. Fails the test when the console is never idle within a few seconds.
+    Counts Snapshot() const;
 
     // Asks the console to stop pumping messages for a while; returns at once.
     bool Stall(milliseconds length);

@@ -1,12 +1,14 @@
 // Runs the end-to-end suite: e2e --quorvel PATH --demo PATH [--time-scale N] [GoogleTest options].
 // A watchdog thread ends a test that hangs: it kills the child processes and exits non-zero, so a
 // stuck Wine process cannot keep ctest waiting until its own time-out.
+// The first line of its output names the system it runs on, so that a report says where it ran.
 #include "e2e/harness.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,81 @@ namespace {
 
 constexpr int TEST_LIMIT_SECONDS = 60;
 constexpr int WATCHDOG_EXIT_CODE = 3;
+
+// Keeps text from the system out of what selftest.cmd echoes: only characters cmd takes as such.
+std::string Plain(const char* text) {
+    std::string plain;
+    for (const char* c = text; *c; ++c) {
+        const bool safe =
+            std::isalnum(static_cast<unsigned char>(*c)) || std::strchr(" .,:;+-_~/", *c);
+        plain += safe ? *c : '?';
+    }
+    return plain;
+}
+
+template <typename Function> Function NtdllExport(const char* name) {
+    const FARPROC found = GetProcAddress(GetModuleHandleA("ntdll.dll"), name);
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+// "System: Windows 10.0 build 19045, x64, under Wine 10.0 on Linux 6.12.48". The version is
+// ntdll's: GetVersionEx reports Windows 8 to a program without a manifest that names later ones.
+// Only Wine's ntdll exports wine_get_version.
+std::string SystemLine() {
+    OSVERSIONINFOEXW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    using GetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+    const auto getVersion = NtdllExport<GetVersionFunction>("RtlGetVersion");
+    char text[256];
+    if (getVersion && getVersion(&version) == 0) {
+        std::snprintf(text, sizeof text, "Windows %lu.%lu build %lu", version.dwMajorVersion,
+                      version.dwMinorVersion, version.dwBuildNumber);
+    } else {
+        std::snprintf(text, sizeof text, "Windows of unknown version");
+    }
+    std::string line = std::string("System: ") + text;
+    if (version.wProductType != 0 && version.wProductType != VER_NT_WORKSTATION) {
+        line += " Server";
+    }
+    if (version.szCSDVersion[0]) {
+        char pack[128] = "";
+        WideCharToMultiByte(CP_ACP, 0, version.szCSDVersion, -1, pack, sizeof pack, nullptr,
+                            nullptr);
+        line += " " + Plain(pack);
+    }
+    SYSTEM_INFO system = {};
+    GetNativeSystemInfo(&system);
+    switch (system.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        line += ", x86";
+        break;
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        line += ", x64";
+        break;
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        line += ", ARM64";
+        break;
+    default:
+        line += ", processor architecture " + std::to_string(system.wProcessorArchitecture);
+    }
+
+    using WineVersionFunction = const char*(CDECL*)();
+    using WineHostFunction = void(CDECL*)(const char**, const char**);
+    const auto wineVersion = NtdllExport<WineVersionFunction>("wine_get_version");
+    if (!wineVersion) {
+        return line + ", not under Wine";
+    }
+    line += ", under Wine " + Plain(wineVersion());
+    const char* hostName = nullptr;
+    const char* hostRelease = nullptr;
+    if (const auto wineHost = NtdllExport<WineHostFunction>("wine_get_host_version")) {
+        wineHost(&hostName, &hostRelease);
+    }
+    if (hostName && hostRelease) {
+        line += " on " + Plain(hostName) + " " + Plain(hostRelease);
+    }
+    return line;
+}
 
 std::atomic<long long> Deadline{0}; // steady-clock seconds; 0 while no test runs
 std::string CurrentTest;
@@ -52,6 +129,8 @@ void Watch() {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::printf("%s\n", SystemLine().c_str());
+    std::fflush(stdout);
     testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--quorvel") == 0) {

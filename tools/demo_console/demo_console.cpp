@@ -5,6 +5,13 @@
 // without Quorvel the picture stays where it was. The border takes a new colour on every erase.
 // Erases, paints, paint times and the frame last shown go into a named file mapping, so that the
 // end-to-end tests and the freshness benchmark can see what another process made it do.
+//
+// The window manager erases and repaints windows by itself too: when the console is shown or
+// activated, when the theme changes, and Wine does more of it in some versions than in others.
+// With --controls every guest window has a control window beside it in the same parent, of the
+// same size and visibility and drawn the same way, whose class Quorvel is not told to serve:
+// what the control window receives is the window manager's, and what the guest window receives
+// beyond that is Quorvel's.
 #include "tools/demo_console/guest_clock.h"
 
 #include <windows.h>
@@ -20,6 +27,9 @@ const char MAIN_CLASS[] = "QuorvelDemoConsole";
 const char BRANCH_CLASS[] = "QuorvelDemoBranch";
 const char GUEST_CLASS[] = "VMWare.GuestWindow";
 const char CLUTTER_CLASS[] = "QuorvelDemoClutter";
+// Close to the guest class, so that a guest search that matches too loosely serves the control
+// windows too and shows in the counts.
+const char CONTROL_CLASS[] = "VMWare.GuestWindowControl";
 
 constexpr int GUEST_WIDTH = 150;
 constexpr int GUEST_HEIGHT = 96;
@@ -29,6 +39,10 @@ constexpr int MAX_CLUTTER = 10000;
 constexpr int BOUNCE_FRAMES = 200;
 constexpr int GAP = 8;
 constexpr int COLUMNS_PER_BRANCH = 2;
+// With control windows, a branch has at most this many rows before it takes a second column.
+constexpr int ROWS_WITH_CONTROLS = 6;
+// In GWLP_USERDATA beside the slot number: the window is the slot's control window.
+constexpr LONG_PTR CONTROL_TAG = 0x10000;
 constexpr int MAX_BRANCHES = 8;
 constexpr UINT_PTR STALL_TIMER_ID = 1;
 
@@ -44,6 +58,7 @@ struct Options {
     int StallAfterMs = -1;
     int StallForMs = 0;
     int Clutter = 0;
+    int Controls = 0;
 };
 
 Options Settings;
@@ -51,14 +66,20 @@ demo::Stats* SharedStats = nullptr;
 HWND MainWindow = nullptr;
 HWND Branches[MAX_BRANCHES] = {};
 HFONT ClockFont = nullptr;
+// Where the guest windows go in a branch: cells of a guest window, and its control window to its
+// right when there is one.
+int CellsPerRow = COLUMNS_PER_BRANCH;
+int CellWidth = GUEST_WIDTH;
 
 void Usage() {
     MessageBoxA(nullptr,
                 "demo_console [--title TEXT] [--guests N] [--branches N] [--hidden LIST]\n"
                 "  [--zero-width LIST] [--zero-height LIST] [--hidden-branch LIST]\n"
-                "  [--stall-after SECONDS --stall-for SECONDS] [--stats NAME] [--clutter N]\n\n"
+                "  [--stall-after SECONDS --stall-for SECONDS] [--stats NAME] [--clutter N]\n"
+                "  [--controls 0|1]\n\n"
                 "LIST: guest (or branch) numbers from 0, separated by commas.\n"
-                "--clutter: N hidden plain windows beside the guests of branch 0.",
+                "--clutter: N hidden plain windows beside the guests of branch 0.\n"
+                "--controls 1: a control window beside each guest window, never refreshed.",
                 "Demo console", MB_ICONINFORMATION);
 }
 
@@ -130,6 +151,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             ok = ParseSeconds(value, o.StallForMs);
         } else if (name == "--clutter") {
             ok = ParseInt(value, 0, MAX_CLUTTER, o.Clutter);
+        } else if (name == "--controls") {
+            ok = ParseInt(value, 0, 1, o.Controls);
         } else {
             ok = false;
         }
@@ -162,6 +185,14 @@ COLORREF PaintColour(int paints) {
     }
 }
 
+int SlotOf(HWND w) {
+    return static_cast<int>(GetWindowLongPtrA(w, GWLP_USERDATA) & (CONTROL_TAG - 1));
+}
+
+bool IsControl(HWND w) {
+    return (GetWindowLongPtrA(w, GWLP_USERDATA) & CONTROL_TAG) != 0;
+}
+
 // What the guest shows at this frame: its clock (minutes, seconds, hundredths, so the last digits
 // are the frame number) above a block that crosses the screen and back, and the window's counters.
 void DrawGuestScreen(HWND w, HDC dc, int32_t frame, int paints, int erases) {
@@ -172,14 +203,13 @@ void DrawGuestScreen(HWND w, HDC dc, int32_t frame, int paints, int erases) {
     FillRect(dc, &r, screen);
     DeleteObject(screen);
 
-    const int guest = static_cast<int>(GetWindowLongPtrA(w, GWLP_USERDATA));
     const int hundredths = frame * demo::GUEST_FRAME_MS / 10;
     char text[96];
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(150, 200, 255));
     HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     RECT line = {r.left + 4, r.top + 2, r.right - 4, r.bottom};
-    std::snprintf(text, sizeof text, "guest %d", guest);
+    std::snprintf(text, sizeof text, "%s %d", IsControl(w) ? "control" : "guest", SlotOf(w));
     DrawTextA(dc, text, -1, &line, DT_LEFT | DT_TOP | DT_SINGLELINE);
     std::snprintf(text, sizeof text, "paints %d  erases %d", paints, erases);
     RECT bottom = {r.left + 4, r.top, r.right - 4, r.bottom - 2};
@@ -210,17 +240,21 @@ void DrawGuestScreen(HWND w, HDC dc, int32_t frame, int paints, int erases) {
 }
 
 demo::GuestStats& GuestOf(HWND w) {
-    return SharedStats->Guests[static_cast<int>(GetWindowLongPtrA(w, GWLP_USERDATA))];
+    return SharedStats->Guests[SlotOf(w)];
 }
 
+// Guest and control windows share this procedure, so that the window manager meets the same
+// answers from both; only the counters differ.
 LRESULT CALLBACK GuestProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+    const bool control = IsControl(w);
     switch (message) {
     case WM_ERASEBKGND: {
         demo::GuestStats& g = GuestOf(w);
-        ++g.Erase;
+        volatile int32_t& erase = control ? g.Control.Erase : g.Erase;
+        ++erase;
         RECT r;
         GetClientRect(w, &r);
-        HBRUSH brush = CreateSolidBrush(PaintColour(g.Paint));
+        HBRUSH brush = CreateSolidBrush(PaintColour(control ? g.Control.Paint : g.Paint));
         FillRect(reinterpret_cast<HDC>(wp), &r, brush);
         DeleteObject(brush);
         return 1;
@@ -237,6 +271,13 @@ LRESULT CALLBACK GuestProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
         }
         const int64_t now = demo::NowUs();
         const int32_t frame = demo::GuestFrameAt(*SharedStats, now);
+        if (control) {
+            const int paints = g.Control.Paint + 1;
+            DrawGuestScreen(w, dc, frame, paints, g.Control.Erase);
+            EndPaint(w, &ps);
+            g.Control.Paint = paints;
+            return 0;
+        }
         const int paints = g.Paint + 1;
         DrawGuestScreen(w, dc, frame, paints, g.Erase);
         EndPaint(w, &ps);
@@ -248,37 +289,45 @@ LRESULT CALLBACK GuestProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
         return 0;
     }
     case WM_NCDESTROY:
-        GuestOf(w).Window = 0;
+        (control ? GuestOf(w).ControlWindow : GuestOf(w).Window) = 0;
         break;
     }
     return DefWindowProcA(w, message, wp, lp);
 }
 
-RECT GuestRect(int indexInBranch) {
-    const int column = indexInBranch % COLUMNS_PER_BRANCH;
-    const int row = indexInBranch / COLUMNS_PER_BRANCH;
-    const int x = GAP + column * (GUEST_WIDTH + GAP);
-    const int y = GAP + row * (GUEST_HEIGHT + GAP);
-    return RECT{x, y, x + GUEST_WIDTH, y + GUEST_HEIGHT};
+// The guest window's place in its branch; its control window goes GUEST_WIDTH + GAP to the right.
+POINT GuestPlace(int indexInBranch) {
+    const int column = indexInBranch % CellsPerRow;
+    const int row = indexInBranch / CellsPerRow;
+    return POINT{GAP + column * (CellWidth + GAP), GAP + row * (GUEST_HEIGHT + GAP)};
 }
 
-// Creates the guest window for a new slot; the slot's flags and branch are already set.
-HWND CreateGuest(int slot, int indexInBranch) {
+// Makes the guest or control window of a slot whose flags and branch are already set.
+HWND CreateSlotWindow(int slot, POINT at, bool control) {
     demo::GuestStats& g = SharedStats->Guests[slot];
-    const RECT r = GuestRect(indexInBranch);
-    const int width = (g.Flags & demo::GUEST_ZERO_WIDTH) ? 0 : r.right - r.left;
-    const int height = (g.Flags & demo::GUEST_ZERO_HEIGHT) ? 0 : r.bottom - r.top;
+    const int width = (g.Flags & demo::GUEST_ZERO_WIDTH) ? 0 : GUEST_WIDTH;
+    const int height = (g.Flags & demo::GUEST_ZERO_HEIGHT) ? 0 : GUEST_HEIGHT;
     const DWORD style =
         WS_CHILD | WS_CLIPSIBLINGS | ((g.Flags & demo::GUEST_HIDDEN) ? 0 : WS_VISIBLE);
-    HWND w = CreateWindowExA(0, GUEST_CLASS, "", style, r.left, r.top, width, height,
-                             Branches[g.Branch], reinterpret_cast<HMENU>(INT_PTR(100 + slot)),
+    HWND w = CreateWindowExA(0, control ? CONTROL_CLASS : GUEST_CLASS, "", style, at.x, at.y, width,
+                             height, Branches[g.Branch],
+                             reinterpret_cast<HMENU>(INT_PTR((control ? 200 : 100) + slot)),
                              GetModuleHandleA(nullptr), nullptr);
     if (w) {
-        SetWindowLongPtrA(w, GWLP_USERDATA, slot);
-        g.Window = reinterpret_cast<uintptr_t>(w);
+        SetWindowLongPtrA(w, GWLP_USERDATA, slot | (control ? CONTROL_TAG : 0));
+        (control ? g.ControlWindow : g.Window) = reinterpret_cast<uintptr_t>(w);
         InvalidateRect(w, nullptr, TRUE);
     }
     return w;
+}
+
+// Creates the guest window for a new slot at this place, and its control window beside it.
+bool CreateGuest(int slot, POINT at) {
+    if (!CreateSlotWindow(slot, at, false)) {
+        return false;
+    }
+    return !Settings.Controls ||
+           CreateSlotWindow(slot, POINT{at.x + GUEST_WIDTH + GAP, at.y}, true) != nullptr;
 }
 
 int ReplaceGuest(int slot) {
@@ -290,24 +339,42 @@ int ReplaceGuest(int slot) {
     if (!oldWindow) {
         return -1;
     }
-    // The new window takes the old one's place in the layout.
+    // The new windows take the old ones' place in the layout.
     RECT r;
     GetWindowRect(oldWindow, &r);
     MapWindowPoints(nullptr, Branches[old.Branch], reinterpret_cast<POINT*>(&r), 2);
     DestroyWindow(oldWindow);
+    if (HWND oldControl = reinterpret_cast<HWND>(static_cast<uintptr_t>(old.ControlWindow))) {
+        DestroyWindow(oldControl);
+    }
 
     const int fresh = SharedStats->Slots;
     demo::GuestStats& g = SharedStats->Guests[fresh];
     g = demo::GuestStats{};
     g.Branch = old.Branch;
     SharedStats->Slots = fresh + 1;
-    HWND w = CreateGuest(fresh, 0);
-    if (!w) {
-        return -1;
+    return CreateGuest(fresh, POINT{r.left, r.top}) ? fresh : -1;
+}
+
+// Copies the counters only while nothing waits to be painted or handled: the window manager's
+// repaints of a guest window and of its control window are then both done or both to come.
+// Input is left out, so that a mouse moving over the console does not hold a snapshot off.
+LRESULT TakeSnapshot() {
+    if (HIWORD(GetQueueStatus(QS_PAINT | QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER)) != 0) {
+        return 0;
     }
-    SetWindowPos(w, nullptr, r.left, r.top, GUEST_WIDTH, GUEST_HEIGHT,
-                 SWP_NOZORDER | SWP_NOACTIVATE);
-    return fresh;
+    const int slots = SharedStats->Slots;
+    for (int i = 0; i < slots; ++i) {
+        const demo::GuestStats& g = SharedStats->Guests[i];
+        demo::SlotSnapshot& s = SharedStats->Snapshot[i];
+        s.Guest.Erase = g.Erase;
+        s.Guest.Paint = g.Paint;
+        s.Control.Erase = g.Control.Erase;
+        s.Control.Paint = g.Control.Paint;
+        s.Frame = g.Frame;
+    }
+    SharedStats->SnapshotSlots = slots;
+    return 1;
 }
 
 void Stall(int ms) {
@@ -329,6 +396,8 @@ LRESULT CALLBACK MainProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
         return 0;
     case demo::DEMO_REPLACE_GUEST:
         return ReplaceGuest(static_cast<int>(wp));
+    case demo::DEMO_SNAPSHOT:
+        return TakeSnapshot();
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
@@ -364,6 +433,10 @@ bool RegisterClasses(HINSTANCE instance) {
     c.lpfnWndProc = GuestProc;
     c.hbrBackground = nullptr;
     c.lpszClassName = GUEST_CLASS;
+    if (!RegisterClassA(&c)) {
+        return false;
+    }
+    c.lpszClassName = CONTROL_CLASS;
     return RegisterClassA(&c) != 0;
 }
 
@@ -385,8 +458,15 @@ bool OpenStats() {
 bool CreateConsole(HINSTANCE instance) {
     const Options& o = Settings;
     const int perBranch = (o.Guests + o.Branches - 1) / o.Branches;
-    const int rows = (perBranch + COLUMNS_PER_BRANCH - 1) / COLUMNS_PER_BRANCH;
-    const int branchWidth = GAP + COLUMNS_PER_BRANCH * (GUEST_WIDTH + GAP);
+    if (o.Controls) {
+        // Twice the windows: one cell a row keeps the console narrow, a second column keeps it
+        // within a small screen's height.
+        CellWidth = 2 * GUEST_WIDTH + GAP;
+        CellsPerRow = (perBranch + ROWS_WITH_CONTROLS - 1) / ROWS_WITH_CONTROLS;
+        CellsPerRow = CellsPerRow > 1 ? CellsPerRow : 1;
+    }
+    const int rows = (perBranch + CellsPerRow - 1) / CellsPerRow;
+    const int branchWidth = GAP + CellsPerRow * (CellWidth + GAP);
     const int branchHeight = GAP + (rows > 0 ? rows : 1) * (GUEST_HEIGHT + GAP);
 
     RECT frame = {0, 0, GAP + o.Branches * (branchWidth + GAP), 2 * GAP + branchHeight};
@@ -424,7 +504,7 @@ bool CreateConsole(HINSTANCE instance) {
                   (((o.ZeroHeight >> i) & 1) ? demo::GUEST_ZERO_HEIGHT : 0) |
                   (((o.HiddenBranches >> g.Branch) & 1) ? demo::GUEST_IN_HIDDEN_BRANCH : 0);
         SharedStats->Slots = i + 1;
-        if (!CreateGuest(i, i / o.Branches)) {
+        if (!CreateGuest(i, GuestPlace(i / o.Branches))) {
             return false;
         }
     }

@@ -14,7 +14,13 @@ echo.
 echo Running...
 quorvel_e2e.exe --quorvel "%~dp0quorvel.exe" --demo "%~dp0demo_console.exe" >selftest.log 2>&1
 set result=%errorlevel%
+rem The log's first line names the Windows (and any Wine) the suite ran on. Read with for /f:
+rem Wine's set /p takes the whole file for one line.
+set "system="
+for /f "usebackq delims=" %%L in ("selftest.log") do if not defined system set "system=%%L"
+if not defined system set "system=System: not known, selftest.log is empty"
 echo.
+echo %system%
 if "%result%"=="0" (
     echo PASSED: every test passed.
     find "PASSED  ]" selftest.log 2>nul
