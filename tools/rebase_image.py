@@ -29,8 +29,11 @@ def main():
     if args.base % 0x10000 or delta == 0:
         parser.error("the new base must be another multiple of 64 KiB")
 
+    if pe.FILE_HEADER.Characteristics & 0x0001:
+        raise SystemExit(f"{args.source}: its relocations are stripped; it cannot be moved")
     fixup = 0
-    for block in pe.DIRECTORY_ENTRY_BASERELOC:
+    # An image whose code addresses all its data relative to itself (x86-64) may need none.
+    for block in getattr(pe, "DIRECTORY_ENTRY_BASERELOC", []):
         for entry in block.entries:
             if entry.type == PADDING:
                 continue
