@@ -5,13 +5,11 @@ static bool IsSeparator(char ch) {
 }
 
 static const char* SkipProgramName(const char* at) {
-    if (*at == '"') {
-        for (++at; *at && *at != '"'; ++at) {
+    bool quoted = false;
+    for (; *at && (quoted || !IsSeparator(*at)); ++at) {
+        if (*at == '"') {
+            quoted = !quoted;
         }
-        return *at ? at + 1 : at;
-    }
-    while (*at && !IsSeparator(*at)) {
-        ++at;
     }
     return at;
 }

@@ -16,8 +16,8 @@ struct CommandLine {
     char Arguments[ARGUMENTS_KEPT][ARGUMENT_TEXT_MAX];
 };
 
-// The program name ends at the first blank, or when it begins with a quote, at the next quote;
-// backslashes mean nothing in it. After it, arguments are separated by blanks and tabs outside
+// The program name ends at the first blank outside quotes; a quote anywhere in it opens or closes
+// a quoted part, and backslashes mean nothing in it. After it, arguments are separated by blanks and tabs outside
 // quotes. A quote opens or closes a quoted part and is dropped; inside a quoted part, two quotes
 // give one. Backslashes are taken as they are, except right before a quote: 2n of them give n
 // and the quote acts as above, 2n + 1 give n and a quote that is part of the argument.
