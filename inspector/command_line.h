@@ -17,8 +17,8 @@ struct CommandLine {
 };
 
 // The program name ends at the first blank outside quotes; a quote anywhere in it opens or closes
-// a quoted part, and backslashes mean nothing in it. After it, arguments are separated by blanks and tabs outside
-// quotes. A quote opens or closes a quoted part and is dropped; inside a quoted part, two quotes
-// give one. Backslashes are taken as they are, except right before a quote: 2n of them give n
-// and the quote acts as above, 2n + 1 give n and a quote that is part of the argument.
+// a quoted part, and backslashes mean nothing in it. After it, arguments are separated by blanks
+// and tabs outside quotes. A quote opens or closes a quoted part and is dropped; inside a quoted
+// part, two quotes give one. Backslashes are taken as they are, except right before a quote: 2n of
+// them give n and the quote acts as above, 2n + 1 give n and a quote that is part of the argument.
 void ParseCommandLine(const char* line, CommandLine& out);
