@@ -418,6 +418,77 @@ double IconLikeness(HWND iconControl, LPCSTR systemIcon) {
     return opaque ? static_cast<double>(same) / opaque : 0;
 }
 
+// ---- Inspector
+
+std::vector<std::string> Inspection::Lines() const {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < Output.size()) {
+        size_t end = Output.find('\n', at);
+        if (end == std::string::npos) {
+            end = Output.size();
+        }
+        std::string line = Output.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+        at = end + 1;
+    }
+    return lines;
+}
+
+bool RunInspector(const std::string& arguments, Inspection& result) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        return false;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION info = {};
+    std::string line = "\"" + WindowsPath(Paths().Inspector) + "\" " + arguments;
+    const bool started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                        nullptr, nullptr, &startup, &info) != 0;
+    CloseHandle(writeEnd);
+    if (!started) {
+        std::fprintf(stderr, "CreateProcess failed (%lu): %s\n", GetLastError(), line.c_str());
+        CloseHandle(readEnd);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> hold(ChildrenLock);
+        Children().insert(info.hProcess);
+    }
+    // Read to the end: the pipe breaks when the inspector ends. One that hangs is the watchdog's.
+    result.Output.clear();
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        result.Output.append(buffer, read);
+    }
+    CloseHandle(readEnd);
+    const bool ended =
+        WaitForSingleObject(info.hProcess, static_cast<DWORD>(10000 * Paths().TimeScale)) ==
+            WAIT_OBJECT_0 &&
+        GetExitCodeProcess(info.hProcess, &result.ExitCode);
+    {
+        std::lock_guard<std::mutex> hold(ChildrenLock);
+        Children().erase(info.hProcess);
+    }
+    if (!ended) {
+        TerminateProcess(info.hProcess, 250);
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return ended;
+}
+
 // ---- Quorvel
 
 bool Quorvel::Start(const std::string& commandLine) {

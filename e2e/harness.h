@@ -20,6 +20,7 @@ using std::chrono::milliseconds;
 struct Programs {
     std::string Quorvel;
     std::string DemoConsole;
+    std::string Inspector; // quorvel-inspect.exe; its tests are skipped without it
     // Stretches every deadline: an emulated quorvel.exe starts and runs many times slower.
     int TimeScale = 1;
 };
@@ -156,6 +157,17 @@ double IconLikeness(HWND iconControl, LPCSTR systemIcon);
 
 std::string ClassOf(HWND w);
 std::string WindowText(HWND w);
+
+// One run of quorvel-inspect.exe with its output redirected, as a script would run it.
+struct Inspection {
+    DWORD ExitCode = 12345;
+    std::string Output; // line ends as written
+    // The output's lines, line ends taken off.
+    std::vector<std::string> Lines() const;
+};
+// Runs the inspector with these arguments (as they go on its command line) and waits, within
+// limits, for it to end; false when it does not start or end.
+bool RunInspector(const std::string& arguments, Inspection& result);
 
 // quorvel.exe with its panel, as the tests start it.
 struct Quorvel {

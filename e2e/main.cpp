@@ -1,4 +1,5 @@
-// Runs the end-to-end suite: e2e --quorvel PATH --demo PATH [--time-scale N] [GoogleTest options].
+// Runs the end-to-end suite:
+//   e2e --quorvel PATH --demo PATH [--inspector PATH] [--time-scale N] [GoogleTest options]
 // A watchdog thread ends a test that hangs: it kills the child processes and exits non-zero, so a
 // stuck Wine process cannot keep ctest waiting until its own time-out.
 // The first line of its output names the system it runs on, so that a report says where it ran.
@@ -137,12 +138,16 @@ int main(int argc, char** argv) {
             e2e::Paths().Quorvel = argv[++i];
         } else if (std::strcmp(argv[i], "--demo") == 0) {
             e2e::Paths().DemoConsole = argv[++i];
+        } else if (std::strcmp(argv[i], "--inspector") == 0) {
+            e2e::Paths().Inspector = argv[++i];
         } else if (std::strcmp(argv[i], "--time-scale") == 0) {
             e2e::Paths().TimeScale = std::max(1, std::atoi(argv[++i]));
         }
     }
     if (e2e::Paths().Quorvel.empty() || e2e::Paths().DemoConsole.empty()) {
-        std::fprintf(stderr, "usage: %s --quorvel PATH --demo PATH [gtest options]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s --quorvel PATH --demo PATH [--inspector PATH] [gtest options]\n",
+                     argv[0]);
         return 2;
     }
     testing::UnitTest::GetInstance()->listeners().Append(new WatchdogListener);

@@ -26,12 +26,16 @@ bool FindTargetWindow(const char* titleTemplate) {
     return Refresh.TargetWindow != nullptr;
 }
 
-static BOOL CALLBACK CollectGuestWindow(HWND window, LPARAM) {
+bool HasGuestClass(HWND window) {
     char className[CLASS_NAME_MAX];
     // A class name that cannot be read (the window died mid-walk) matches nothing, not even
     // an empty GuestClass.
-    if (GetClassNameA(window, className, CLASS_NAME_MAX) == 0 ||
-        lstrcmpA(className, Refresh.GuestClass) != 0) {
+    return GetClassNameA(window, className, CLASS_NAME_MAX) != 0 &&
+           lstrcmpA(className, Refresh.GuestClass) == 0;
+}
+
+static BOOL CALLBACK CollectGuestWindow(HWND window, LPARAM) {
+    if (!HasGuestClass(window)) {
         return TRUE;
     }
     if (!Refresh.ScanRoot) {
@@ -50,33 +54,20 @@ void ScanGuestWindows(HWND root) {
     }
 }
 
-void RefreshGuestWindows() {
-    for (DWORD i = 0; i < Refresh.GuestCount; ++i) {
-        HWND window = Refresh.GuestWindows[i];
-        RECT rect = {0, 0, 0, 0}; // left empty when the window is gone
-        GetWindowRect(window, &rect);
-        if (rect.bottom == rect.top || rect.left == rect.right) {
-            continue;
-        }
-        if (!IsWindowVisible(window)) {
-            continue;
-        }
-        InvalidateRect(window, nullptr, TRUE);
-        UpdateWindow(window);
+RepaintCheck CheckRepaint(HWND window) {
+    RECT rect = {0, 0, 0, 0}; // left empty when the window is gone
+    GetWindowRect(window, &rect);
+    if (rect.bottom == rect.top || rect.left == rect.right) {
+        return SKIP_NO_SIZE;
     }
+    if (!IsWindowVisible(window)) {
+        return SKIP_HIDDEN;
+    }
+    return REPAINT;
 }
 
-void OnRefreshTick() {
-    if (!Refresh.Running) {
-        return;
-    }
-    DWORD now = GetTickCount();
-    // Unsigned difference: the counter's wrap every 49.7 days does no harm.
-    if (now - Refresh.LastScanTick > RESCAN_PERIOD_MS) {
-        HWND root = Refresh.ScanRoot ? Refresh.ScanRoot : Refresh.TargetWindow;
-        Refresh.GuestCount = 0;
-        ScanGuestWindows(root);
-        Refresh.LastScanTick = now;
-    }
-    RefreshGuestWindows();
+void SearchGuestWindows() {
+    HWND root = Refresh.ScanRoot ? Refresh.ScanRoot : Refresh.TargetWindow;
+    Refresh.GuestCount = 0;
+    ScanGuestWindows(root);
 }

@@ -28,8 +28,18 @@ struct RefreshState {
 
 extern RefreshState Refresh;
 
+// What the repaint pass does with one guest window: a window without width or height, or one
+// that is hidden itself or below a hidden window, is left alone.
+enum RepaintCheck : BYTE { REPAINT, SKIP_NO_SIZE, SKIP_HIDDEN };
+
 void ResetRefreshState();
 bool FindTargetWindow(const char* titleTemplate);
+// Whether the window's class is exactly GuestClass.
+bool HasGuestClass(HWND window);
 void ScanGuestWindows(HWND root);
+// A tick's guest search: empties the table and fills it from below ScanRoot, or before any guest
+// window was found, from below TargetWindow.
+void SearchGuestWindows();
+RepaintCheck CheckRepaint(HWND window);
 void RefreshGuestWindows();
 void OnRefreshTick();

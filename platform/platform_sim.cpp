@@ -106,6 +106,8 @@ bool EnumChildrenOf(HWND parent, WNDENUMPROC proc, LPARAM param, bool deep) {
     return true;
 }
 
+constexpr DWORD SIM_PROCESS_ID = 0x2A0;
+
 unsigned char Upper1252(unsigned char ch) {
     if (ch >= 'a' && ch <= 'z') {
         return (unsigned char)(ch - 0x20);
@@ -592,6 +594,17 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         world.BoxHook(box);
     }
     return IDOK;
+}
+
+// Every simulated window belongs to one process, with one thread.
+DWORD WINAPI GetWindowThreadProcessId(HWND window, DWORD* processId) {
+    if (!FindAlive(window)) {
+        return 0;
+    }
+    if (processId) {
+        *processId = SIM_PROCESS_ID;
+    }
+    return GetCurrentThreadId();
 }
 
 // Kernel.

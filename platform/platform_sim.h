@@ -92,6 +92,7 @@ UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT elapse, void* timerProc)
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
 int WINAPI wvsprintfA(LPSTR out, LPCSTR format, va_list args);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+DWORD WINAPI GetWindowThreadProcessId(HWND window, DWORD* processId);
 
 // Kernel (KERNEL32).
 DWORD WINAPI GetTickCount(void);

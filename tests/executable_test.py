@@ -1,31 +1,29 @@
 #!/usr/bin/env python3
-"""Checks the shipped quorvel.exe as Windows will load it: headers, hardening, imports, resources
-and the panel's dialog template, byte for byte. Usage: executable_test.py quorvel.exe"""
+"""Checks a shipped program as Windows will load it: headers, hardening, imports, resources and,
+for quorvel.exe, the panel's dialog template, byte for byte.
+Usage: executable_test.py [--program quorvel|inspect] FILE   (quorvel.exe by default)"""
 import re
 import struct
 import sys
 
 import pefile
 
-SIZE_BUDGET = 5632
 FILE_ALIGNMENT = 512
 
 # Section layout: name, the characteristics it must have, those it must not.
 READ, WRITE, EXECUTE, SHARED = 0x40000000, 0x80000000, 0x20000000, 0x10000000
 CODE, INITIALIZED, UNINITIALIZED = 0x20, 0x40, 0x80
-SECTIONS = [
-    (".text", CODE | EXECUTE | READ, WRITE | INITIALIZED | UNINITIALIZED),
-    (".rdata", INITIALIZED | READ, WRITE | EXECUTE | CODE | UNINITIALIZED),
-    (".bss", UNINITIALIZED | READ | WRITE, EXECUTE | CODE | INITIALIZED),
-    (".rsrc", INITIALIZED | READ, WRITE | EXECUTE | CODE),
-]
+TEXT = (".text", CODE | EXECUTE | READ, WRITE | INITIALIZED | UNINITIALIZED)
+RDATA = (".rdata", INITIALIZED | READ, WRITE | EXECUTE | CODE | UNINITIALIZED)
+BSS = (".bss", UNINITIALIZED | READ | WRITE, EXECUTE | CODE | INITIALIZED)
+RSRC = (".rsrc", INITIALIZED | READ, WRITE | EXECUTE | CODE)
 
 # Header flags.
 RELOCS_STRIPPED = 0x0001
 DYNAMIC_BASE, NX_COMPAT, NO_SEH, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x0400, 0x8000
 HIGHLOW, PADDING = 3, 0
 
-EXPECTED_IMPORTS = {
+QUORVEL_IMPORTS = {
     "USER32.dll": {
         "CharUpperA", "DialogBoxParamA", "EnableWindow", "EndDialog", "EnumChildWindows",
         "EnumWindows", "GetClassNameA", "GetDlgItem", "GetParent", "GetWindowRect",
@@ -38,6 +36,26 @@ EXPECTED_IMPORTS = {
         "GetCurrentThreadId", "GetModuleHandleA", "GetTickCount", "InitializeCriticalSection",
         "LeaveCriticalSection", "LocalAlloc", "LocalFree", "LocalHandle", "lstrcmpA", "lstrlenA",
     },
+}
+# The inspector only reads windows: nothing that invalidates, paints or sends a message.
+INSPECTOR_IMPORTS = {
+    "USER32.dll": {
+        "CharUpperA", "EnumChildWindows", "EnumWindows", "GetClassNameA", "GetParent",
+        "GetWindowRect", "GetWindowTextA", "GetWindowThreadProcessId", "IsWindowVisible",
+        "wvsprintfA",
+    },
+    "KERNEL32.dll": {
+        "ExitProcess", "GetCommandLineA", "GetConsoleMode", "GetConsoleProcessList",
+        "GetStdHandle", "ReadFile", "WriteFile", "lstrcmpA", "lstrlenA",
+    },
+}
+GUI, CONSOLE = 2, 3
+PANEL_DIALOG = (5, 101, 1049)  # the panel's dialog template: type, id, language
+PROGRAMS = {
+    "quorvel": {"size": 5632, "subsystem": GUI, "sections": [TEXT, RDATA, BSS, RSRC],
+                "imports": QUORVEL_IMPORTS, "resources": [PANEL_DIALOG]},
+    "inspect": {"size": 8192, "subsystem": CONSOLE, "sections": [TEXT, RDATA, BSS],
+                "imports": INSPECTOR_IMPORTS, "resources": []},
 }
 
 # Class atoms of the predefined control classes in a dialog template.
@@ -244,10 +262,10 @@ def check_hardening(pe, raw):
           f"{len(relocs)} base relocations")
 
 
-def check_layout(pe, raw):
+def check_layout(pe, raw, sections):
     oh = pe.OPTIONAL_HEADER
     names = [name_of(s) for s in pe.sections]
-    check(names == [name for name, _, _ in SECTIONS], f"sections {names}")
+    check(names == [name for name, _, _ in sections], f"sections {names}")
     check(oh.FileAlignment == FILE_ALIGNMENT, f"file alignment {oh.FileAlignment}")
     check(oh.SectionAlignment == 4096, f"section alignment {oh.SectionAlignment}")
     # The headers end with the section table, padded to the file alignment and no further.
@@ -255,7 +273,7 @@ def check_layout(pe, raw):
     headers = -(-table_end // FILE_ALIGNMENT) * FILE_ALIGNMENT
     check(oh.SizeOfHeaders == headers, f"headers take {oh.SizeOfHeaders} bytes, not {headers}")
     end = oh.SizeOfHeaders
-    for section, (name, wanted, unwanted) in zip(pe.sections, SECTIONS):
+    for section, (name, wanted, unwanted) in zip(pe.sections, sections):
         flags = section.Characteristics
         check(flags & wanted == wanted, f"{name}: characteristics {flags:#x} lack {wanted:#x}")
         check(not flags & unwanted, f"{name}: characteristics {flags:#x} have {unwanted:#x}")
@@ -280,7 +298,7 @@ def check_layout(pe, raw):
               and rdata.contains_rva(entry.VirtualAddress + entry.Size - 1),
               f"{name} directory {entry.VirtualAddress:#x}+{entry.Size:#x} not in .rdata")
     check(directory(pe, "RESOURCE").VirtualAddress == getattr(section_named(pe, ".rsrc"),
-                                                              "VirtualAddress", -1),
+                                                              "VirtualAddress", 0),
           "resource directory not at the start of .rsrc")
     thunks = [i.address - oh.ImageBase for m in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
               for i in m.imports]
@@ -288,22 +306,23 @@ def check_layout(pe, raw):
           "an import's address slot lies outside the import address table directory")
 
 
-def main(path):
+def main(path, program):
     with open(path, "rb") as f:
         raw = f.read()
     pe = pefile.PE(data=raw)
     oh = pe.OPTIONAL_HEADER
 
-    check(len(raw) <= SIZE_BUDGET, f"size {len(raw)} over {SIZE_BUDGET}")
+    check(len(raw) <= program["size"], f"size {len(raw)} over {program['size']}")
     check(pe.FILE_HEADER.Machine == 0x14C, "not i386")
     check(oh.Magic == 0x10B, "not PE32")
-    check(oh.Subsystem == 2, f"subsystem {oh.Subsystem}, not Windows GUI")
+    check(oh.Subsystem == program["subsystem"],
+          f"subsystem {oh.Subsystem}, not {'Windows GUI' if program['subsystem'] == GUI else 'console'}")
     check((oh.MajorSubsystemVersion, oh.MinorSubsystemVersion) == (4, 0),
           f"subsystem version {oh.MajorSubsystemVersion}.{oh.MinorSubsystemVersion}")
     text = next((s for s in pe.sections if s.Name.rstrip(b"\0") == b".text"), None)
     check(text is not None and text.contains_rva(oh.AddressOfEntryPoint),
           "entry point outside .text")
-    check_layout(pe, raw)
+    check_layout(pe, raw, program["sections"])
     check_hardening(pe, raw)
 
     # No runtime: no TLS callbacks, no constructor tables, no exception or debug data.
@@ -321,8 +340,8 @@ def main(path):
         dll = module.dll.decode()
         check(all(i.name for i in module.imports), f"{dll} imported by ordinal")
         imports.setdefault(dll, set()).update(i.name.decode() for i in module.imports if i.name)
-    check(set(imports) == set(EXPECTED_IMPORTS), f"imported DLLs {sorted(imports)}")
-    for dll, expected in EXPECTED_IMPORTS.items():
+    check(set(imports) == set(program["imports"]), f"imported DLLs {sorted(imports)}")
+    for dll, expected in program["imports"].items():
         got = imports.get(dll, set())
         check(not got - expected, f"{dll}: unexpected imports {sorted(got - expected)}")
         check(not expected - got, f"{dll}: missing imports {sorted(expected - got)}")
@@ -334,8 +353,9 @@ def main(path):
         for rname in rtype.directory.entries:
             for rlang in rname.directory.entries:
                 resources.append((rtype.id, rname.id, rlang.id, rlang.data.struct))
-    check([(t, n, lang) for t, n, lang, _ in resources] == [(5, 101, 1049)],
-          f"resources {[(t, n, lang) for t, n, lang, _ in resources]}, not dialog 101 in 1049")
+    check([(t, n, lang) for t, n, lang, _ in resources] == program["resources"],
+          f"resources {[(t, n, lang) for t, n, lang, _ in resources]}, "
+          f"not {program['resources']}")
     for rtype, _, _, data in resources:
         if rtype == 5:
             check_dialog(pe.get_data(data.OffsetToData, data.Size))
@@ -348,4 +368,10 @@ def main(path):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    arguments = sys.argv[1:]
+    name = "quorvel"
+    if arguments[:1] == ["--program"]:
+        name, arguments = arguments[1], arguments[2:]
+    if name not in PROGRAMS or len(arguments) != 1:
+        sys.exit(__doc__)
+    sys.exit(main(arguments[0], PROGRAMS[name]))

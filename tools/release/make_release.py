@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Packs built Windows programs into the release: the user's zip, the self-test kit, quorvel.exe
-itself and SHA256SUMS over the three. The bytes depend only on the inputs and the time stamp in
+"""Packs built Windows programs into the release: the user's zip, the self-test kit, quorvel.exe and
+quorvel-inspect.exe themselves, and SHA256SUMS over the four. The bytes depend only on the inputs and the time stamp in
 SOURCE_DATE_EPOCH (the commit's time): entries in a fixed order, one fixed time, fixed
 permissions, no extra fields. Usage:
   SOURCE_DATE_EPOCH=N make_release.py --version V --source DIR --build DIR --out DIR"""
@@ -60,19 +60,23 @@ os.makedirs(args.out, exist_ok=True)
 with open(os.path.join(args.source, "README.md"), encoding="utf-8") as f:
     readme = readme_txt.render(f.read(), args.version).encode("ascii")
 quorvel = read(args.build, "quorvel.exe")
+inspector = read(args.build, "quorvel-inspect.exe")
 with open(os.path.join(args.source, "tools", "release", "selftest.cmd"), encoding="ascii") as f:
     selftest = crlf(f.read())
 
 release = {
     f"quorvel-{args.version}-win32.zip": zip_bytes(
-        [("quorvel.exe", quorvel, True), ("README.txt", readme, False)], epoch),
+        [("quorvel.exe", quorvel, True), ("quorvel-inspect.exe", inspector, True),
+         ("README.txt", readme, False)], epoch),
     f"quorvel-{args.version}-selftest-win32.zip": zip_bytes(
         [("selftest.cmd", selftest, True),
          ("quorvel.exe", quorvel, True),
+         ("quorvel-inspect.exe", inspector, True),
          ("demo_console.exe", read(args.build, "tools", "demo_console", "demo_console.exe"), True),
          ("quorvel_e2e.exe", read(args.build, "e2e", "quorvel_e2e.exe"), True),
          ("README.txt", readme, False)], epoch),
     "quorvel.exe": quorvel,
+    "quorvel-inspect.exe": inspector,
 }
 sums = "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n"
                for name, data in sorted(release.items()))

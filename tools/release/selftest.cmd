@@ -1,5 +1,6 @@
 @echo off
-rem Runs Quorvel's end-to-end suite against the quorvel.exe beside this file and keeps the whole
+rem Runs Quorvel's end-to-end suite against the quorvel.exe and quorvel-inspect.exe beside this
+rem file and keeps the whole
 rem report in selftest.log. "selftest.cmd /nopause" does not wait for a key at the end.
 setlocal
 cd /d "%~dp0"
@@ -12,7 +13,7 @@ echo causes. It takes about two minutes. Windows and error boxes come and go mea
 echo please leave them alone.
 echo.
 echo Running...
-quorvel_e2e.exe --quorvel "%~dp0quorvel.exe" --demo "%~dp0demo_console.exe" >selftest.log 2>&1
+quorvel_e2e.exe --quorvel "%~dp0quorvel.exe" --demo "%~dp0demo_console.exe" --inspector "%~dp0quorvel-inspect.exe" >selftest.log 2>&1
 set result=%errorlevel%
 rem The log's first line names the Windows (and any Wine) the suite ran on. Read with for /f:
 rem Wine's set /p takes the whole file for one line.
