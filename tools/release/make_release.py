@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Packs built Windows programs into the release: the user's zip, the self-test kit, quorvel.exe and
-quorvel-inspect.exe themselves, and SHA256SUMS over the four. The bytes depend only on the inputs and the time stamp in
-SOURCE_DATE_EPOCH (the commit's time): entries in a fixed order, one fixed time, fixed
-permissions, no extra fields. Usage:
+quorvel-inspect.exe themselves, and SHA256SUMS over the four. The bytes depend only on the inputs
+and the time stamp in SOURCE_DATE_EPOCH (the commit's time): entries in a fixed order, one fixed
+time, fixed permissions, no extra fields. Usage:
   SOURCE_DATE_EPOCH=N make_release.py --version V --source DIR --build DIR --out DIR"""
 import argparse
 import hashlib
