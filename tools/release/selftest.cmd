@@ -1,6 +1,7 @@
 @echo off
 rem Runs Quorvel's end-to-end suite against the quorvel.exe and quorvel-inspect.exe beside this
-rem file and keeps the whole report in selftest.log. "selftest.cmd /nopause" does not wait for a key at the end.
+rem file and keeps the whole report in selftest.log. "selftest.cmd /nopause" does not wait for a
+rem key at the end.
 setlocal
 cd /d "%~dp0"
 echo Quorvel self-test
