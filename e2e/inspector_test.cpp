@@ -122,15 +122,21 @@ TEST_F(EndToEnd, InspectorServedWindowsAreExactlyThoseQuorvelRepaintsEveryTick) 
     CloseAndExpectExitZero();
 }
 
+// The demo console laid out as given, and the inspector's report on it with the arguments.
+void InspectDemo(DemoConsole& demo, const char* layout, const char* arguments, Inspection& run) {
+    ASSERT_TRUE(demo.Start(layout));
+    ASSERT_TRUE(RunInspector(arguments, run)) << "the inspector did not end";
+    std::printf("%s", run.Output.c_str());
+}
+
 TEST_F(EndToEnd, InspectorWithAWrongClassListsTheGuestClassFirst) {
     if (Paths().Inspector.empty()) {
         GTEST_SKIP() << "no --inspector given";
     }
-    ASSERT_TRUE(Demo.Start("--guests 2 --branches 1"));
     Inspection run;
     // The template in quotes, as a user with blanks in it types it.
-    ASSERT_TRUE(RunInspector("\"* - VMware Workstation\" MKSEmbedded", run));
-    std::printf("%s", run.Output.c_str());
+    ASSERT_NO_FATAL_FAILURE(InspectDemo(Demo, "--guests 2 --branches 1",
+                                        "\"* - VMware Workstation\" MKSEmbedded", run));
     EXPECT_EQ(run.ExitCode, 1u);
     EXPECT_TRUE(HasLine(run, "Template: \"* - VMware Workstation\""));
     EXPECT_TRUE(HasLine(run, "Class:    \"MKSEmbedded\""));
@@ -151,10 +157,9 @@ TEST_F(EndToEnd, InspectorWithNoFittingTitleListsTheVisibleTitles) {
     if (Paths().Inspector.empty()) {
         GTEST_SKIP() << "no --inspector given";
     }
-    ASSERT_TRUE(Demo.Start("--guests 1 --branches 1"));
     Inspection run;
-    ASSERT_TRUE(RunInspector("\"* - VMware Player\"", run));
-    std::printf("%s", run.Output.c_str());
+    ASSERT_NO_FATAL_FAILURE(
+        InspectDemo(Demo, "--guests 1 --branches 1", "\"* - VMware Player\"", run));
     EXPECT_EQ(run.ExitCode, 2u);
     EXPECT_TRUE(HasLine(run, "No VMware window found"));
     char listed[64];
