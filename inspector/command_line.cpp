@@ -1,12 +1,10 @@
 #include "inspector/command_line.h"
 
-static bool IsSeparator(char ch) {
-    return ch == ' ' || ch == '\t';
-}
+#include "support/scanning.h"
 
 static const char* SkipProgramName(const char* at) {
     bool quoted = false;
-    for (; *at && (quoted || !IsSeparator(*at)); ++at) {
+    for (; *at && (quoted || !IsBlank(*at)); ++at) {
         if (*at == '"') {
             quoted = !quoted;
         }
@@ -18,9 +16,7 @@ void ParseCommandLine(const char* line, CommandLine& out) {
     out.Count = 0;
     const char* at = SkipProgramName(line);
     for (;;) {
-        while (IsSeparator(*at)) {
-            ++at;
-        }
+        at = SkipBlanks(at);
         if (!*at) {
             return;
         }
@@ -34,7 +30,7 @@ void ParseCommandLine(const char* line, CommandLine& out) {
             }
         };
         bool quoted = false;
-        while (*at && (quoted || !IsSeparator(*at))) {
+        while (*at && (quoted || !IsBlank(*at))) {
             if (*at == '\\') {
                 unsigned backslashes = 0;
                 for (; *at == '\\'; ++at) {

@@ -315,8 +315,8 @@ def main(path, program):
     check(len(raw) <= program["size"], f"size {len(raw)} over {program['size']}")
     check(pe.FILE_HEADER.Machine == 0x14C, "not i386")
     check(oh.Magic == 0x10B, "not PE32")
-    check(oh.Subsystem == program["subsystem"],
-          f"subsystem {oh.Subsystem}, not {'Windows GUI' if program['subsystem'] == GUI else 'console'}")
+    wanted = "Windows GUI" if program["subsystem"] == GUI else "console"
+    check(oh.Subsystem == program["subsystem"], f"subsystem {oh.Subsystem}, not {wanted}")
     check((oh.MajorSubsystemVersion, oh.MinorSubsystemVersion) == (4, 0),
           f"subsystem version {oh.MajorSubsystemVersion}.{oh.MinorSubsystemVersion}")
     text = next((s for s in pe.sections if s.Name.rstrip(b"\0") == b".text"), None)
