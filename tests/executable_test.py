@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Checks a shipped program as Windows will load it: headers, hardening, imports, resources and,
 for quorvel.exe, the panel's dialog template, byte for byte.
-Usage: executable_test.py [--program quorvel|inspect] FILE   (quorvel.exe by default)"""
+A signed program (--signed) must carry its signature as Windows expects it: a certificate table
+after the image, outside every section, that the checksum covers; an unsigned one must carry none.
+Usage: executable_test.py [--signed] [--program quorvel|inspect] FILE   (quorvel.exe by default)"""
 import re
 import struct
 import sys
@@ -262,7 +264,42 @@ def check_hardening(pe, raw):
           f"{len(relocs)} base relocations")
 
 
-def check_layout(pe, raw, sections):
+# A certificate table entry (WIN_CERTIFICATE): its revision and the one type Authenticode uses.
+WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0200, 0x0002
+
+
+def certificate_table(pe, raw, signed):
+    """Where the image ends: before the certificate table, which must then follow it to the end
+    of the file, made of whole 8-byte aligned entries of signed PKCS#7 data."""
+    table = directory(pe, "SECURITY")  # its address is a file offset, not an RVA
+    if not signed:
+        check(table.VirtualAddress == 0 and table.Size == 0,
+              f"certificate table {table.VirtualAddress:#x}+{table.Size:#x} in an unsigned program")
+        return len(raw)
+    start, size = table.VirtualAddress, table.Size
+    if size == 0:
+        check(False, "no certificate table: the program is not signed")
+        return len(raw)
+    check(start % 8 == 0 and start + size == len(raw),
+          f"certificate table {start:#x}+{size:#x} is not the 8-byte aligned end of the file "
+          f"({len(raw)} bytes)")
+    at, entries = start, 0
+    while at + 8 <= start + size:
+        length, revision, kind = struct.unpack_from("<IHH", raw, at)
+        check(length > 8 and revision == WIN_CERT_REVISION_2_0
+              and kind == WIN_CERT_TYPE_PKCS_SIGNED_DATA,
+              f"certificate entry at {at:#x}: length {length}, revision {revision:#x}, "
+              f"type {kind}")
+        if length <= 8:
+            break
+        at += -(-length // 8) * 8
+        entries += 1
+    check(entries > 0 and at == start + size, f"certificate table entries end at {at:#x}")
+    print(f"certificate table: {entries} signature(s), {size} bytes after the image at {start:#x}")
+    return start
+
+
+def check_layout(pe, raw, sections, image_end):
     oh = pe.OPTIONAL_HEADER
     names = [name_of(s) for s in pe.sections]
     check(names == [name for name, _, _ in sections], f"sections {names}")
@@ -285,7 +322,7 @@ def check_layout(pe, raw, sections):
             end = section.PointerToRawData + section.SizeOfRawData
         check(section.Misc_VirtualSize <= max(section.SizeOfRawData, 1) or not flags & INITIALIZED,
               f"{name}: data past its raw size")
-    check(end == len(raw), f"file ends at {len(raw)}, sections at {end}")
+    check(end == image_end, f"image ends at {image_end}, sections at {end}")
 
     # Code alone in .text; the tables the loader reads lie whole in .rdata. The loader finds
     # the imports through both import directories; the address table is what it patches.
@@ -306,13 +343,14 @@ def check_layout(pe, raw, sections):
           "an import's address slot lies outside the import address table directory")
 
 
-def main(path, program):
+def main(path, program, signed):
     with open(path, "rb") as f:
         raw = f.read()
     pe = pefile.PE(data=raw)
     oh = pe.OPTIONAL_HEADER
 
-    check(len(raw) <= program["size"], f"size {len(raw)} over {program['size']}")
+    image_end = certificate_table(pe, raw, signed)
+    check(image_end <= program["size"], f"size {image_end} over {program['size']}")
     check(pe.FILE_HEADER.Machine == 0x14C, "not i386")
     check(oh.Magic == 0x10B, "not PE32")
     wanted = "Windows GUI" if program["subsystem"] == GUI else "console"
@@ -322,7 +360,7 @@ def main(path, program):
     text = next((s for s in pe.sections if s.Name.rstrip(b"\0") == b".text"), None)
     check(text is not None and text.contains_rva(oh.AddressOfEntryPoint),
           "entry point outside .text")
-    check_layout(pe, raw, program["sections"])
+    check_layout(pe, raw, program["sections"], image_end)
     check_hardening(pe, raw)
 
     # No runtime: no TLS callbacks, no constructor tables, no exception or debug data.
@@ -370,8 +408,10 @@ def main(path, program):
 if __name__ == "__main__":
     arguments = sys.argv[1:]
     name = "quorvel"
+    signed = arguments[:1] == ["--signed"]
+    arguments = arguments[signed:]
     if arguments[:1] == ["--program"]:
         name, arguments = arguments[1], arguments[2:]
     if name not in PROGRAMS or len(arguments) != 1:
         sys.exit(__doc__)
-    sys.exit(main(arguments[0], PROGRAMS[name]))
+    sys.exit(main(arguments[0], PROGRAMS[name], signed))
