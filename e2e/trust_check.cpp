@@ -1,43 +1,17 @@
 // Asks Windows itself whether programs are signed, through WinVerifyTrust, the call behind a
 // file's Digital Signatures tab and the "Unknown publisher" prompt:
-//   trust_check [--trust CA.der] FILE...
-// --trust first adds a certificate to the user's trusted roots, as a test CA has to be. Prints a
-// line per file, "FILE: " and one of "valid", "no signature", "bad digest", "untrusted root" or
-// "error 0xHRESULT"; exits 0 once every file was asked about, 2 when it could not ask.
+//   trust_check FILE...
+// Prints a line per file, "FILE: " and one of "valid", "no signature", "bad digest", "untrusted
+// root" (the digest matched, but the chain ends at a root this system does not trust) or "error
+// 0xHRESULT"; exits 0 once every file was asked about.
 #include <windows.h>
 
 #include <softpub.h>
-#include <wincrypt.h>
 #include <wintrust.h>
 
 #include <cstdio>
-#include <cwchar>
-#include <vector>
 
 namespace {
-
-bool TrustRoot(const wchar_t* path) {
-    FILE* file = _wfopen(path, L"rb");
-    if (!file) {
-        return false;
-    }
-    std::vector<BYTE> der;
-    for (int c; (c = std::fgetc(file)) != EOF;) {
-        der.push_back(static_cast<BYTE>(c));
-    }
-    std::fclose(file);
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                     CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
-    if (!store) {
-        return false;
-    }
-    const BOOL added =
-        CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                         static_cast<DWORD>(der.size()),
-                                         CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    CertCloseStore(store, 0);
-    return added != FALSE;
-}
 
 // The policy a double-click applies: Authenticode, no user interface, no revocation lookups
 // (the machine may be offline, and a test CA publishes no revocation list).
@@ -80,19 +54,11 @@ const char* Verdict(LONG result) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    int first = 1;
-    if (argc > 2 && std::wcscmp(argv[1], L"--trust") == 0) {
-        if (!TrustRoot(argv[2])) {
-            std::fwprintf(stderr, L"trust_check: cannot add %ls to the trusted roots\n", argv[2]);
-            return 2;
-        }
-        first = 3;
-    }
-    if (first >= argc) {
-        std::fputs("usage: trust_check [--trust CA.der] FILE...\n", stderr);
+    if (argc < 2) {
+        std::fputs("usage: trust_check FILE...\n", stderr);
         return 2;
     }
-    for (int i = first; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         const LONG result = VerifyFile(argv[i]);
         const char* verdict = Verdict(result);
         if (verdict) {
