@@ -37,7 +37,8 @@ def install_validator():
         current = None
     if current != wanted:
         if not shutil.which("npm"):
-            sys.exit("FAIL: no npm to install the workflow validator with: run scripts/install-deps")
+            sys.exit("FAIL: no npm to install the workflow validator with: "
+                     "run scripts/install-deps")
         shutil.rmtree(where, ignore_errors=True)
         os.makedirs(where)
         for name in ("package.json", lock):
@@ -312,7 +313,8 @@ BROKEN = [
     ("release.yml", "run: tools/release/check-tag \"$TAG\"", "run: echo \"$TAG\"",
      "tag is not checked"),
     ("release.yml", "            dist/SHA256SUMS\n\n", "\n", "SHA256SUMS is not attested"),
-    ("release.yml", "notes=$RUNNER_TEMP/notes.md", "notes=$RUNNER_TEMP/notes.md; echo \"$GH_TOKEN\"",
+    ("release.yml", "notes=$RUNNER_TEMP/notes.md",
+     "notes=$RUNNER_TEMP/notes.md; echo \"$GH_TOKEN\"",
      "the secret in GH_TOKEN"),
     ("release.yml", "    permissions:\n      contents: write\n", "",
      "contents: write belongs"),
