@@ -254,6 +254,15 @@ def check_release_workflow(name, workflow, text):
     if not checks or not builds or checks[0] > builds[0] or \
             scripts[checks[0]][0] != scripts[builds[0]][0]:
         yield "the tag is not checked against the version before the release is built"
+    # Packages install before any step holds a secret: no package's scripts run while the
+    # password waits on scripts/release's standard input.
+    for job_id, job in (workflow.get("jobs") or {}).items():
+        installed = False
+        for step in job.get("steps") or []:
+            if SECRET.search(str(step.get("env", ""))) and "scripts/release" in \
+                    str(step.get("run", "")) and not installed:
+                yield f"job {job_id}: packages are installed while the secrets are in reach"
+            installed = installed or "scripts/install-deps" in str(step.get("run", ""))
     with open(os.path.join(source, "CMakeLists.txt"), encoding="utf-8") as f:
         version = re.search(r"(?m)^project\(Quorvel VERSION ([0-9.]+) ", f.read()).group(1)
     attested = [line.strip() for _, _, step in steps(workflow)
@@ -310,6 +319,8 @@ BROKEN = [
     ("release.yml", "        run: |\n          if [ -n \"$SIGNING_PKCS12_BASE64\" ]",
      "        run: |\n          set -x\n          if [ -n \"$SIGNING_PKCS12_BASE64\" ]",
      "traces its commands"),
+    ("release.yml", "        run: scripts/install-deps\n", "        run: true\n",
+     "installed while the secrets"),
     ("release.yml", "run: tools/release/check-tag \"$TAG\"", "run: echo \"$TAG\"",
      "tag is not checked"),
     ("release.yml", "            dist/SHA256SUMS\n\n", "\n", "SHA256SUMS is not attested"),
