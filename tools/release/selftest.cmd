@@ -1,7 +1,8 @@
 @echo off
 rem Runs Quorvel's end-to-end suite against the quorvel.exe and quorvel-inspect.exe beside this
-rem file and keeps the whole report in selftest.log. "selftest.cmd /nopause" does not wait for a
-rem key at the end.
+rem file, keeps the whole report in selftest.log and the results as JUnit XML in selftest.xml, and
+rem exits with the suite's exit code (0 when every test passed). "selftest.cmd /nopause" does not
+rem wait for a key at the end.
 setlocal
 cd /d "%~dp0"
 echo Quorvel self-test
@@ -13,7 +14,9 @@ echo causes. It takes about two minutes. Windows and error boxes come and go mea
 echo please leave them alone.
 echo.
 echo Running...
-quorvel_e2e.exe --quorvel "%~dp0quorvel.exe" --demo "%~dp0demo_console.exe" --inspector "%~dp0quorvel-inspect.exe" >selftest.log 2>&1
+rem An earlier run's results must not pass for this one's, should this one end early.
+if exist selftest.xml del /q selftest.xml
+quorvel_e2e.exe --quorvel "%~dp0quorvel.exe" --demo "%~dp0demo_console.exe" --inspector "%~dp0quorvel-inspect.exe" --gtest_output=xml:selftest.xml >selftest.log 2>&1
 set result=%errorlevel%
 rem The log's first line names the Windows (and any Wine) the suite ran on. Read with for /f:
 rem Wine's set /p takes the whole file for one line.
@@ -32,4 +35,6 @@ if "%result%"=="0" (
 echo.
 echo The whole report is in %~dp0selftest.log
 if /i not "%~1"=="/nopause" pause
-exit %result%
+rem exit /b: the exit code of "cmd /c selftest.cmd", as CI runs it, and the errorlevel of a command
+rem prompt it was typed into, which stays open.
+exit /b %result%
