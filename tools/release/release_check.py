@@ -430,9 +430,16 @@ def signer_certificate(signed_data, signer, what):
     return found[0]
 
 
+def asn1():
+    """asn1crypto's modules, loaded only when a signature is read (the form's check needs none);
+    tsp among them before anything is parsed, so that a timestamp's content type is known."""
+    from asn1crypto import algos, cms, core, tsp
+    return algos, cms, core, tsp
+
+
 def check_timestamp(attribute):
     """A timestamp countersignature, RFC 3161 or the legacy one: its time, as text."""
-    from asn1crypto import tsp
+    _, cms, _, tsp = asn1()
     kind = attribute["type"].dotted
     values = attribute["values"]
     if len(values) != 1:
@@ -472,14 +479,14 @@ def parse_signature(blob):
     """The form of one Authenticode signature: {subject, common_name, timestamp, description}.
     Refused unless it is one SignedData with one SignerInfo, no nested signature, no
     unauthenticated attribute but one timestamp, and digests of their algorithms' lengths."""
-    from asn1crypto import cms, core, tsp  # noqa: F401 (tsp: timestamps' TSTInfo known first)
-    from asn1crypto.algos import DigestInfo
+    algos, cms, core, _ = asn1()
 
     class SpcAttributeTypeAndOptionalValue(core.Sequence):
         _fields = [("type", core.ObjectIdentifier), ("value", core.Any, {"optional": True})]
 
     class SpcIndirectDataContent(core.Sequence):
-        _fields = [("data", SpcAttributeTypeAndOptionalValue), ("message_digest", DigestInfo)]
+        _fields = [("data", SpcAttributeTypeAndOptionalValue),
+                   ("message_digest", algos.DigestInfo)]
 
     class SpcString(core.Choice):
         _alternatives = [("unicode", core.BMPString, {"implicit": 0}),
