@@ -99,6 +99,8 @@ class Reader:
     def text(self):
         end = self.at
         while self.data[end:end + 2] != b"\0\0":
+            if end + 2 > len(self.data):
+                raise ValueError(f"a string at {self.at:#x} runs past the resource's end")
             end += 2
         value = self.data[self.at:end].decode("utf-16-le")
         self.at = end + 2
@@ -396,7 +398,10 @@ def main(path, program, signed):
           f"not {program['resources']}")
     for rtype, _, _, data in resources:
         if rtype == 5:
-            check_dialog(pe.get_data(data.OffsetToData, data.Size))
+            try:
+                check_dialog(pe.get_data(data.OffsetToData, data.Size))
+            except (ValueError, struct.error) as e:
+                check(False, f"dialog template unreadable: {e}")
 
     print(f"{path}: {len(raw)} bytes; imports: "
           + "; ".join(f"{dll}: {', '.join(sorted(names))}" for dll, names in sorted(imports.items())))
