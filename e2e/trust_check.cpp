@@ -2,8 +2,10 @@
 // file's Digital Signatures tab and the "Unknown publisher" prompt:
 //   trust_check FILE...
 // Prints a line per file, "FILE: " and one of "valid", "no signature", "bad digest", "untrusted
-// root" (the digest matched, but the chain ends at a root this system does not trust) or "error
-// 0xHRESULT"; exits 0 once every file was asked about.
+// root" (the digest matched, but the chain ends at a root this system does not trust),
+// "unparseable file" (no form that any signature format knows), "missing provider" (this system
+// lacks the Authenticode policy) or "error 0xHRESULT"; exits 0 once every file was asked about.
+// Only a program read whole and found without a signature is "no signature".
 #include <windows.h>
 
 #include <softpub.h>
@@ -38,9 +40,12 @@ const char* Verdict(LONG result) {
     case ERROR_SUCCESS:
         return "valid";
     case TRUST_E_NOSIGNATURE:
-    case TRUST_E_SUBJECT_FORM_UNKNOWN:
-    case TRUST_E_PROVIDER_UNKNOWN:
         return "no signature";
+    case TRUST_E_SUBJECT_FORM_UNKNOWN:
+        return "unparseable file";
+    case TRUST_E_PROVIDER_UNKNOWN:
+    case TRUST_E_ACTION_UNKNOWN:
+        return "missing provider";
     case TRUST_E_BAD_DIGEST:
         return "bad digest";
     case CERT_E_UNTRUSTEDROOT:

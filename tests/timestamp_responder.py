@@ -41,11 +41,19 @@ served = [0]
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
+    # A client that stops sending or reading holds the one-at-a-time server for this long only.
+    timeout = 10
+
     def do_POST(self):
         query = os.path.join(args.work, "query.tsq")
         reply = os.path.join(args.work, "reply.tsr")
+        length = self.headers.get("Content-Length", "")
+        # A TimeStampReq is a hash and a few fields: far below this bound.
+        if not length.isdigit() or not 0 < int(length) <= 65536:
+            self.send_error(400, "a TimeStampReq of 1 to 65536 bytes was expected")
+            return
         with open(query, "wb") as f:
-            f.write(self.rfile.read(int(self.headers.get("Content-Length", 0))))
+            f.write(self.rfile.read(int(length)))
         made = subprocess.run(["openssl", "ts", "-reply", "-config", config, "-queryfile", query,
                                "-out", reply], capture_output=True)
         if made.returncode != 0:
