@@ -44,14 +44,24 @@ def install_validator():
         for name in ("package.json", lock):
             shutil.copy(os.path.join(pinned, name), where)
         # npm ci takes exactly what the lockfile names and checks each package's hash.
-        if subprocess.run(["npm", "ci", "--ignore-scripts", "--no-audit", "--no-fund",
-                           "--prefix", where], stdout=subprocess.DEVNULL).returncode != 0:
+        run = subprocess.run(["npm", "ci", "--ignore-scripts", "--no-audit", "--no-fund",
+                              "--prefix", where], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.PIPE, text=True)
+        if run.returncode != 0:
+            sys.stderr.write(run.stderr)
+            # A registry this machine cannot reach (no route, no name, a certificate it does not
+            # trust) leaves the schema unchecked, which is said, not passed.
+            unreached = re.search(r"(?m)^npm (?:ERR!|error) code (E(CONN\w+|NOTFOUND|AI_AGAIN|"
+                                  r"TIMEDOUT|NETUNREACH)|SELF_SIGNED_CERT\w*|UNABLE_TO_\w+|"
+                                  r"CERT_\w+)$", run.stderr)
+            if unreached:
+                return None, f"npm could not reach the registry ({unreached.group(1)})"
             sys.exit("FAIL: npm could not install the workflow validator from the npm registry")
-    return cli
+    return cli, None
 
 
 NODE = shutil.which("node") or sys.exit("FAIL: no node to run the workflow validator with")
-CLI = install_validator()
+CLI, UNREACHED = install_validator()
 
 
 # The validator's schema (early 2024) predates the 'attestations' permission that
@@ -74,6 +84,8 @@ def leaves(errors):
 
 def schema_errors_by_cli(text):
     """What the validator's command says against GitHub's schema, as a user would run it."""
+    if not CLI:
+        return []
     with tempfile.TemporaryDirectory() as work:
         path = os.path.join(work, "workflow.yml")  # not action.yml: checked as a workflow
         with open(path, "w", encoding="utf-8") as f:
@@ -98,6 +110,8 @@ process.stdout.write(JSON.stringify(texts.map((text) => validator.validateWorkfl
 
 
 def schema_errors_batch(texts):
+    if not CLI:
+        return [[] for _ in texts]
     core = os.path.join(os.path.dirname(os.path.dirname(CLI)), "core")
     run = subprocess.run([NODE, "-e", BATCH, core], input=json.dumps(
         [without_attestations(text) for text in texts]), capture_output=True, text=True,
@@ -345,6 +359,8 @@ for (name, old, new, says), text, schema in zip(BROKEN, broken, schema_errors_ba
     if old not in texts[name]:
         failures.append(f"broken copy: '{old}' is not in {name} any more: update the table")
         continue
+    if not CLI and says == "schema:":
+        continue
     found = problems(name, text, schema)
     said = [problem for problem in found if says in problem]
     if said:
@@ -364,5 +380,10 @@ for tag, code in [(f"v{version}", 0), (version, 1), (f"V{version}", 1), (f"v{ver
 
 for failure in failures:
     print(f"FAIL: {failure}", file=sys.stderr)
-print(f"{len(BROKEN)} broken copies refused" if not failures else "the workflows' check failed")
-sys.exit(1 if failures else 0)
+if failures:
+    print("the workflows' check failed")
+    sys.exit(1)
+if not CLI:
+    print(f"SKIPPED: GitHub's schema was not checked: {UNREACHED}; everything else holds")
+    sys.exit(77)
+print(f"{len(BROKEN)} broken copies refused")
