@@ -4,6 +4,7 @@
 // stuck Wine process cannot keep ctest waiting until its own time-out.
 // The first line of its output names the system it runs on, so that a report says where it ran.
 #include "e2e/harness.h"
+#include "tests/run_selected.h"
 
 #include <gtest/gtest.h>
 
@@ -144,7 +145,8 @@ int main(int argc, char** argv) {
             e2e::Paths().TimeScale = std::max(1, std::atoi(argv[++i]));
         }
     }
-    if (e2e::Paths().Quorvel.empty() || e2e::Paths().DemoConsole.empty()) {
+    const bool listing = GTEST_FLAG_GET(list_tests);
+    if (!listing && (e2e::Paths().Quorvel.empty() || e2e::Paths().DemoConsole.empty())) {
         std::fprintf(stderr,
                      "usage: %s --quorvel PATH --demo PATH [--inspector PATH] [gtest options]\n",
                      argv[0]);
@@ -152,5 +154,5 @@ int main(int argc, char** argv) {
     }
     testing::UnitTest::GetInstance()->listeners().Append(new WatchdogListener);
     std::thread(Watch).detach();
-    return RUN_ALL_TESTS();
+    return RunSelectedTests();
 }
