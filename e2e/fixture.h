@@ -3,18 +3,13 @@
 #pragma once
 
 #include "e2e/harness.h"
+#include "panel/panel_ids.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace e2e {
-
-constexpr int IDC_START = 1000;
-constexpr int IDC_STOP = 1001;
-constexpr int IDC_GUEST_CLASS = 1002;
-constexpr int IDC_INTERVAL = 1004;
-constexpr int IDC_TITLE_TEMPLATE = 1005;
 
 class EndToEnd : public testing::Test {
   protected:

@@ -1,4 +1,5 @@
 #include "e2e/harness.h"
+#include "panel/panel_ids.h"
 #include "tools/demo_console/guest_clock.h"
 
 #include <gtest/gtest.h>
@@ -247,7 +248,7 @@ BOOL CALLBACK FindQuorvelDialog(HWND w, LPARAM lp) {
         return TRUE;
     }
     // Both are dialogs with the same caption; only the panel has a Start button.
-    const bool isPanel = GetDlgItem(w, 1000) != nullptr;
+    const bool isPanel = GetDlgItem(w, IDC_START) != nullptr;
     if (isPanel == search.WantPanel) {
         search.Found = w;
         return FALSE;
@@ -291,7 +292,7 @@ bool Panel::Click(int id) const {
 bool Panel::Settle(milliseconds limit) const {
     // Posted messages are handled in order; a marker posted last shows that the rest are done.
     // EM_SETSEL on the class field is harmless and readable from here.
-    HWND field = Item(1002);
+    HWND field = Item(IDC_GUEST_CLASS);
     static int marker = 0;
     marker = (marker % 7) + 1;
     const int wanted = marker;

@@ -15,14 +15,14 @@ struct ControlRow {
 
 // Template order, which is also the order of the panel's child windows.
 const ControlRow PANEL_CONTROLS[] = {
-    {1000, "Button", "Start", 0x50010001},
-    {1001, "Button", "Stop", 0x50010000},
-    {1002, "Edit", "VMWare.GuestWindow", 0x50810080},
+    {IDC_START, "Button", "Start", 0x50010001},
+    {IDC_STOP, "Button", "Stop", 0x50010000},
+    {IDC_GUEST_CLASS, "Edit", "VMWare.GuestWindow", 0x50810080},
     {0xFFFF, "Static", "Guest window class name", 0x50020000},
     {0xFFFF, "Static", "Refresh interval (ms)", 0x50020000},
-    {1004, "ComboBox", "200", 0x50210002},
+    {IDC_INTERVAL, "ComboBox", "200", 0x50210002},
     {0xFFFF, "Static", "VMWare window name template", 0x50020000},
-    {1005, "Edit", "* - VMware Workstation", 0x50810080},
+    {IDC_TITLE_TEMPLATE, "Edit", "* - VMware Workstation", 0x50810080},
 };
 
 // Style bits a control class changes on itself at creation. An edit control trades WS_BORDER for

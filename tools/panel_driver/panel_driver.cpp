@@ -3,16 +3,14 @@
 // Usage: panel_driver [seconds to wait for the panel [interval to type before Start | --wait]]
 // Exits 0 once refreshing runs (Stop enabled), 1 when there is no panel, 2 when Start failed.
 // With --wait it only waits for the panel: 0 once it is up.
+#include "panel/panel_ids.h"
+
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-constexpr int IDC_START = 1000;
-constexpr int IDC_STOP = 1001;
-constexpr int IDC_INTERVAL = 1004;
 
 BOOL CALLBACK FindPanel(HWND w, LPARAM found) {
     char name[64] = "", caption[64] = "";
