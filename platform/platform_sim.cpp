@@ -39,6 +39,7 @@ struct World {
     std::vector<Sim::Timer> Timers;
     std::vector<Sim::Box> Boxes;
     std::function<void(const Sim::Box&)> BoxHook;
+    std::map<int, std::vector<Sim::DialogControl>> Templates;
     std::string CommandLine = "quorvel.exe";
     unsigned FailAllocations = 0;
     std::map<void*, size_t> Allocations;
@@ -128,24 +129,6 @@ unsigned char Upper1252(unsigned char ch) {
         return ch;
     }
 }
-
-struct ControlTemplate {
-    int Id;
-    const char* ClassName;
-    const char* Text;
-};
-
-// The panel's dialog template as the window manager would build it.
-const ControlTemplate PanelControls[] = {
-    {1000, "Button", "Start"},
-    {1001, "Button", "Stop"},
-    {1002, "Edit", ""},
-    {-1, "Static", "Guest window class name"},
-    {-1, "Static", "Refresh interval (ms)"},
-    {1004, "ComboBox", ""},
-    {-1, "Static", "VMWare window name template"},
-    {1005, "Edit", ""},
-};
 
 } // namespace
 
@@ -267,6 +250,10 @@ unsigned CountCalls(Op op) {
         count += call.Operation == op;
     }
     return count;
+}
+
+void DefineDialog(int templateId, std::vector<DialogControl> controls) {
+    TheWorld().Templates[templateId] = std::move(controls);
 }
 
 void SetDialogDriver(std::function<void(HWND)> driver) {
@@ -445,12 +432,15 @@ LPSTR WINAPI CharUpperA(LPSTR text) {
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND owner, DLGPROC proc,
                                LPARAM param) {
     World& world = TheWorld();
-    if ((uintptr_t)templateName != 101) {
+    // Only templates named by number, as MAKEINTRESOURCE names them, and defined by the test.
+    const uintptr_t id = (uintptr_t)templateName;
+    auto found = id <= 0xffff ? world.Templates.find((int)id) : world.Templates.end();
+    if (found == world.Templates.end()) {
         return -1;
     }
     world.DialogRuns++;
     HWND dialog = Sim::CreateWindow(owner, "", "#32770", RECT{0, 0, 372, 190}, false);
-    for (const ControlTemplate& control : PanelControls) {
+    for (const Sim::DialogControl& control : found->second) {
         HWND item = Sim::CreateWindow(dialog, control.Text, control.ClassName, RECT{1, 1, 2, 2});
         Find(item)->Id = control.Id;
     }

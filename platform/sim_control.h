@@ -43,7 +43,8 @@ struct Call {
 };
 std::string Describe(const Call& call);
 
-// Forgets every window, call, timer and box; the clock reads 0; calls are not recorded.
+// Forgets every window, call, timer, box and dialog template; the clock reads 0; calls are not
+// recorded.
 void Reset();
 
 // Windows are created in enumeration order: top-level ones for EnumWindows, children of one
@@ -71,10 +72,20 @@ const std::vector<Call>& Calls();
 void ClearCalls();
 unsigned CountCalls(Op op);
 
-// The modal dialog. DialogBoxParamA builds the panel's template (controls by id, class, text),
-// sends WM_INITDIALOG, then hands the dialog to the driver, which plays the user. The loop
-// ends when the procedure calls EndDialog; a driver that returns without that makes
-// DialogBoxParamA return -1.
+// One control of a dialog template, as the window manager builds it: id (-1 for none), window
+// class, text.
+struct DialogControl {
+    int Id;
+    const char* ClassName;
+    const char* Text;
+};
+// Makes a template known by its resource number: DialogBoxParamA builds its dialog from these
+// controls, in this order. A template never defined makes DialogBoxParamA fail with -1.
+void DefineDialog(int templateId, std::vector<DialogControl> controls);
+
+// The modal dialog. DialogBoxParamA builds a defined template's controls, sends WM_INITDIALOG,
+// then hands the dialog to the driver, which plays the user. The loop ends when the procedure
+// calls EndDialog; a driver that returns without that makes DialogBoxParamA return -1.
 void SetDialogDriver(std::function<void(HWND dialog)> driver);
 HWND Dialog();
 INT_PTR SendToDialog(UINT message, WPARAM wparam, LPARAM lparam);

@@ -1,6 +1,7 @@
 #include "engine/refresh_engine.h"
 #include "panel/panel.h"
 #include "platform/sim_control.h"
+#include "tests/panel_template.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@ class Panel : public ::testing::Test {
   protected:
     void SetUp() override {
         Sim::Reset();
+        DefinePanelTemplate();
         Refresh = RefreshState{};
         Console = Sim::CreateWindow(nullptr, "Demo - VMware Workstation", "VMUIFrame", Screen);
         Guest = Sim::CreateWindow(Console, "", "VMWare.GuestWindow", Screen);

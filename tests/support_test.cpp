@@ -1,4 +1,5 @@
 #include "platform/sim_control.h"
+#include "tests/panel_template.h"
 #include "support/library.h"
 #include "support/memory.h"
 
@@ -182,6 +183,7 @@ TEST_F(Support, TheProcessExitsWithZeroWhateverTheCommandLine) {
                                  "quorvel.exe", "\"C:\\quorvel.exe"};
     for (const char* line : lines) {
         Sim::Reset();
+        DefinePanelTemplate();
         Sim::SetCommandLine(line);
         Sim::SetDialogDriver([](HWND) { Sim::Command(IDCANCEL); });
         UINT code = 99;
