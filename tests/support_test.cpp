@@ -1,7 +1,7 @@
 #include "platform/sim_control.h"
-#include "tests/panel_template.h"
 #include "support/library.h"
 #include "support/memory.h"
+#include "tests/panel_template.h"
 
 #include <gtest/gtest.h>
 #include <string>
