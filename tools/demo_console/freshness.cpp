@@ -2,6 +2,8 @@
 // console records in its shared mapping for a number of seconds and prints the gaps between
 // consecutive paints of each guest window, all guests pooled, as one line of name=value pairs.
 // Usage: freshness --stats NAME [--seconds S]. Exits 1 when there is no console to read.
+// freshness --stats NAME --ready S waits up to S seconds instead, until the console is up and each
+// of its guest windows that can be seen has painted: exits 0 then, or 1 naming what did not come.
 #include "tools/demo_console/guest_clock.h"
 
 #include <windows.h>
@@ -19,10 +21,10 @@ namespace {
 // Well within the time a full ring lasts at the shortest refresh interval (256 x 50 ms).
 constexpr DWORD POLL_MS = 100;
 
-// Waits up to 30 s for the console to make its mapping and finish starting.
-const demo::Stats* OpenStats(const std::string& name) {
+// Waits up to that long for the console to make its mapping and finish starting.
+const demo::Stats* OpenStats(const std::string& name, double seconds) {
     const demo::Stats* stats = nullptr;
-    for (int attempt = 0; attempt < 300; ++attempt, Sleep(100)) {
+    for (int attempt = 0; attempt < seconds * 10; ++attempt, Sleep(100)) {
         if (!stats) {
             HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
             if (mapping) {
@@ -53,17 +55,59 @@ double Percentile(const std::vector<int64_t>& sorted, double fraction) {
 
 } // namespace
 
+// The guest windows to be seen (neither hidden nor without size) that have not painted yet, as
+// "2, 3" (slots from 0); empty once every one has.
+std::string Unpainted(const demo::Stats& stats) {
+    std::string slots;
+    for (int slot = 0; slot < stats.Slots && slot < demo::MAX_GUESTS; ++slot) {
+        const demo::GuestStats& g = stats.Guests[slot];
+        if (g.Window != 0 && g.Flags == 0 && g.Paint == 0) {
+            slots += (slots.empty() ? "" : ", ") + std::to_string(slot);
+        }
+    }
+    return slots;
+}
+
+int WaitReady(const std::string& name, double seconds) {
+    const DWORD start = GetTickCount();
+    const demo::Stats* stats = name.empty() ? nullptr : OpenStats(name, seconds);
+    if (!stats) {
+        std::fprintf(stderr, "freshness: the demo console ('%s') did not come up in %.0f s\n",
+                     name.c_str(), seconds);
+        return 1;
+    }
+    std::string unpainted = Unpainted(*stats);
+    while (!unpainted.empty() && GetTickCount() - start < seconds * 1000) {
+        Sleep(50);
+        unpainted = Unpainted(*stats);
+    }
+    if (!unpainted.empty()) {
+        std::fprintf(stderr,
+                     "freshness: the demo console's guest windows %s did not paint in %.0f s\n",
+                     unpainted.c_str(), seconds);
+        return 1;
+    }
+    std::printf("ready: %d guest windows painted\n", stats->Slots);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     std::string name;
     double seconds = 30;
+    double ready = -1;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--stats") == 0) {
             name = argv[i + 1];
         } else if (std::strcmp(argv[i], "--seconds") == 0) {
             seconds = std::atof(argv[i + 1]);
+        } else if (std::strcmp(argv[i], "--ready") == 0) {
+            ready = std::atof(argv[i + 1]);
         }
     }
-    const demo::Stats* stats = name.empty() ? nullptr : OpenStats(name);
+    if (ready >= 0) {
+        return WaitReady(name, ready);
+    }
+    const demo::Stats* stats = name.empty() ? nullptr : OpenStats(name, 30);
     if (!stats) {
         std::fprintf(stderr, "freshness: no demo console stats named '%s'\n", name.c_str());
         return 1;
