@@ -2,8 +2,9 @@
 // program in the foreground, an always-on-top window over the middle of the screen, where every
 // window without an owner is centred (the panel, its error boxes), and an always-on-top strip
 // along the bottom, where a taskbar sits. Each is a window a window manager manages (a caption,
-// or a window of its own on the taskbar), so that it is the window manager that keeps them above. The topmost windows put themselves back on top of the
-// others every quarter second, as a program that insists on being seen does.
+// or a window of its own on the taskbar), so that it is the window manager that keeps them above.
+// The topmost windows put themselves back on top of the others every quarter second, as a program
+// that insists on being seen does.
 //   desktop_clutter [--ready FILE] [--lifetime SECONDS]
 // With --ready, FILE gets the screen's size and each window's place once all are up. It ends by
 // itself after the lifetime (default 600 s), so that it never outlives a test that forgot it.
