@@ -1,6 +1,7 @@
 # The release's tests, in the 32-bit build: the same bytes from any folder and clock, signing with
 # throwaway keys, check-release against hostile downloads, and under each Wine (cmake/wine.cmake)
-# the self-test kit and Windows' own view of the signed programs.
+# the self-test kit, on a bare screen and on a crowded desktop, and Windows' own view of the
+# signed programs.
 function(quorvel_add_release_tests)
     set(source ${PROJECT_SOURCE_DIR})
     set(build ${PROJECT_BINARY_DIR})
@@ -27,6 +28,11 @@ function(quorvel_add_release_tests)
     quorvel_add_wine_test(release_selftest_kit_@wine@ PREFIX none TIMEOUT 300
         COMMAND ${tests}/selftest_kit_test ${source} ${QUORVEL_E2E_PROGRAMS}
                 ${QUORVEL_E2E_RUN_ARCH})
+    # The whole kit on a crowded desktop, in a prefix of its own: a window manager at 1024 x 768,
+    # a maximized window in the foreground, always-on-top windows over the middle and the bottom.
+    quorvel_add_wine_test(release_selftest_crowded_@wine@ PREFIX none TIMEOUT 300
+        COMMAND ${tests}/selftest_crowded_test ${source} ${QUORVEL_E2E_PROGRAMS}
+                ${build}/@wine@-crowded ${QUORVEL_E2E_RUN_ARCH})
     # WinVerifyTrust's verdicts on the signed programs.
     quorvel_add_wine_test(release_signed_@wine@ TIMEOUT 300 FIXTURES_REQUIRED signed_release
         COMMAND ${tests}/signed_programs_test verdicts ${QUORVEL_E2E_PROGRAMS} ${build}/signed

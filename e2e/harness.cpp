@@ -1,4 +1,5 @@
 #include "e2e/harness.h"
+#include "e2e/draw_window.h"
 #include "panel/panel_ids.h"
 #include "tools/demo_console/guest_clock.h"
 
@@ -366,56 +367,179 @@ bool PressOk(HWND box) {
     return PostMessageA(box, WM_COMMAND, IDOK, 0) != FALSE;
 }
 
-double IconLikeness(HWND iconControl, LPCSTR systemIcon) {
-    // Icon handles are not comparable across processes; what the control shows on screen is.
+// ---- What a window draws
+
+namespace {
+
+// Pixels as COLORREF, from a 32-bit top-down DIB's 0x00RRGGBB.
+COLORREF FromDib(DWORD pixel) {
+    return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+}
+
+// PrintWindow into our memory: the window's own thread draws it there. Windows does this for
+// another process's window; Wine draws nothing into a device context of another process.
+Picture Printed(HWND window, int width, int height) {
+    std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
+    if (!DrawInMemory(width, height, pixels.data(),
+                      [&](HDC dc) { return PrintWindow(window, dc, 0) != FALSE; })) {
+        return Picture{};
+    }
+    Picture picture{width, height, {}, "PrintWindow"};
+    for (DWORD pixel : pixels) {
+        picture.Pixels.push_back(FromDib(pixel));
+    }
+    return picture;
+}
+
+// draw_window.dll, which the runner carries as a resource: written, the first time it is needed,
+// to a folder of the runner's own, where a hooked process loads it from; removed when the runner
+// ends, unless a process still holds it.
+class DrawWindowLibrary {
+  public:
+    static HMODULE Get() {
+        static DrawWindowLibrary written;
+        return written.library_;
+    }
+    DrawWindowLibrary(const DrawWindowLibrary&) = delete;
+    DrawWindowLibrary& operator=(const DrawWindowLibrary&) = delete;
+
+  private:
+    DrawWindowLibrary() {
+        HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(10));
+        HGLOBAL loaded = found ? LoadResource(nullptr, found) : nullptr;
+        const void* bytes = loaded ? LockResource(loaded) : nullptr;
+        char temp[MAX_PATH];
+        if (!bytes || !GetTempPathA(MAX_PATH, temp)) {
+            return;
+        }
+        folder_ = std::string(temp) + "quorvel-e2e-" + std::to_string(GetCurrentProcessId());
+        path_ = folder_ + "\\draw_window.dll";
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        HANDLE file = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        const DWORD size = SizeofResource(nullptr, found);
+        const bool whole = file != INVALID_HANDLE_VALUE &&
+                           WriteFile(file, bytes, size, &written, nullptr) && written == size;
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        }
+        library_ = whole ? LoadLibraryA(path_.c_str()) : nullptr;
+    }
+    ~DrawWindowLibrary() {
+        if (library_) {
+            FreeLibrary(library_);
+        }
+        if (!path_.empty()) {
+            DeleteFileA(path_.c_str());
+            RemoveDirectoryA(folder_.c_str());
+        }
+    }
+    HMODULE library_ = nullptr;
+    std::string folder_;
+    std::string path_;
+};
+
+// WM_PRINT sent by the window's own thread, from a hook that draw_window.dll serves there.
+Picture DrawnByItsThread(HWND window) {
+    Picture picture;
+    HMODULE library = DrawWindowLibrary::Get();
+    const auto hook = library ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(
+                                    GetProcAddress(library, DRAW_WINDOW_HOOK)))
+                              : nullptr;
+    const std::string name = DRAWING_NAME_PREFIX + std::to_string(GetCurrentProcessId());
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        sizeof(Drawing), name.c_str());
+    auto* drawing = mapping ? static_cast<Drawing*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0,
+                                                                  0, sizeof(Drawing)))
+                            : nullptr;
+    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    HHOOK hooked = hook && drawing && thread
+                       ? SetWindowsHookExA(WH_GETMESSAGE, hook, library, thread)
+                       : nullptr;
+    if (hooked) {
+        drawing->Done = 0;
+        PostMessageA(window, RegisterWindowMessageA(DRAW_WINDOW_MESSAGE),
+                     reinterpret_cast<WPARAM>(window), static_cast<LPARAM>(GetCurrentProcessId()));
+        WaitUntil([&] { return drawing->Done != 0; }, milliseconds(3000), milliseconds(5));
+        UnhookWindowsHookEx(hooked);
+        if (drawing->Done == 1) {
+            picture = Picture{drawing->Width, drawing->Height, {}, "WM_PRINT in its own thread"};
+            for (LONG i = 0; i < drawing->Width * drawing->Height; ++i) {
+                picture.Pixels.push_back(FromDib(drawing->Pixels[i]));
+            }
+        }
+    }
+    if (drawing) {
+        UnmapViewOfFile(drawing);
+    }
+    if (mapping) {
+        CloseHandle(mapping);
+    }
+    return picture;
+}
+
+bool Untouched(const Picture& picture) {
+    return std::all_of(picture.Pixels.begin(), picture.Pixels.end(),
+                       [](COLORREF pixel) { return pixel == UNDRAWN; });
+}
+
+} // namespace
+
+Picture DrawnBy(HWND window) {
+    RECT r;
+    if (!GetWindowRect(window, &r) || r.right <= r.left || r.bottom <= r.top) {
+        return Picture{};
+    }
+    Picture picture = Printed(window, r.right - r.left, r.bottom - r.top);
+    if (picture.Pixels.empty() || Untouched(picture)) {
+        picture = DrawnByItsThread(window);
+    }
+    return Untouched(picture) ? Picture{} : picture;
+}
+
+double IconLikeness(const Picture& drawn, LPCSTR systemIcon) {
     HICON icon = LoadIconA(nullptr, systemIcon);
     const int size = GetSystemMetrics(SM_CXICON);
-    RECT r;
-    if (!icon || !GetWindowRect(iconControl, &r)) {
+    if (!icon || drawn.Width < size || drawn.Height < size) {
         return 0;
     }
     ICONINFO info = {};
     if (!GetIconInfo(icon, &info)) {
         return 0;
     }
-    HDC screen = GetDC(nullptr);
-    HDC shown = CreateCompatibleDC(screen);
-    HDC drawn = CreateCompatibleDC(screen);
-    HDC mask = CreateCompatibleDC(screen);
-    HBITMAP shownBits = CreateCompatibleBitmap(screen, size, size);
+    HDC drawnHere = CreateCompatibleDC(nullptr);
+    HDC mask = CreateCompatibleDC(nullptr);
+    HDC screen = GetDC(nullptr); // only for the format of the bitmap drawn here
     HBITMAP drawnBits = CreateCompatibleBitmap(screen, size, size);
-    SelectObject(shown, shownBits);
-    SelectObject(drawn, drawnBits);
+    ReleaseDC(nullptr, screen);
+    SelectObject(drawnHere, drawnBits);
     SelectObject(mask, info.hbmMask);
-    BitBlt(shown, 0, 0, size, size, screen, r.left, r.top, SRCCOPY);
-    // Drawn on the box's own background (an icon's corner is transparent), so that partly
+    // Drawn on the control's own background (an icon's corner is transparent), so that partly
     // transparent edges blend alike.
     RECT all = {0, 0, size, size};
-    HBRUSH background = CreateSolidBrush(GetPixel(shown, 0, 0));
-    FillRect(drawn, &all, background);
+    HBRUSH background = CreateSolidBrush(drawn.At(0, 0));
+    FillRect(drawnHere, &all, background);
     DeleteObject(background);
-    DrawIconEx(drawn, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    DrawIconEx(drawnHere, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
 
     int opaque = 0, same = 0;
     for (int y = 0; y < size; ++y) {
         for (int x = 0; x < size; ++x) {
             if (GetPixel(mask, x, y) != RGB(0, 0, 0)) {
-                continue; // transparent: shows the box's background
+                continue; // transparent: shows the control's background
             }
             ++opaque;
-            same += GetPixel(shown, x, y) == GetPixel(drawn, x, y);
+            same += drawn.At(x, y) == GetPixel(drawnHere, x, y);
         }
     }
-    DeleteDC(shown);
-    DeleteDC(drawn);
+    DeleteDC(drawnHere);
     DeleteDC(mask);
-    DeleteObject(shownBits);
     DeleteObject(drawnBits);
     DeleteObject(info.hbmMask);
     if (info.hbmColor) {
         DeleteObject(info.hbmColor);
     }
-    ReleaseDC(nullptr, screen);
     return opaque ? static_cast<double>(same) / opaque : 0;
 }
 

@@ -152,8 +152,19 @@ struct ErrorBox {
 ErrorBox ReadErrorBox(HWND box);
 bool PressOk(HWND box);
 
-// How much of a system icon's opaque part the icon control shows on screen, 0 to 1.
-double IconLikeness(HWND iconControl, LPCSTR systemIcon);
+// What a window draws of itself, drawn into memory, not read from the screen: no window in front
+// of it, nor its place in the z-order, changes it. Empty when it could not be drawn.
+struct Picture {
+    int Width = 0;
+    int Height = 0;
+    std::vector<COLORREF> Pixels; // row by row, from the top
+    const char* How = "";         // by which means it was drawn
+    COLORREF At(int x, int y) const { return Pixels[static_cast<size_t>(y * Width + x)]; }
+};
+Picture DrawnBy(HWND window);
+
+// How much of a system icon's opaque part an icon control's picture shows, 0 to 1.
+double IconLikeness(const Picture& iconControl, LPCSTR systemIcon);
 
 std::string ClassOf(HWND w);
 std::string WindowText(HWND w);

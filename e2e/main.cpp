@@ -1,8 +1,11 @@
 // Runs the end-to-end suite:
-//   e2e --quorvel PATH --demo PATH [--inspector PATH] [--time-scale N] [GoogleTest options]
+//   e2e --quorvel PATH --demo PATH [--inspector PATH] [--time-scale N] [--screenshots DIR]
+//       [GoogleTest options]
 // A watchdog thread ends a test that hangs: it kills the child processes and exits non-zero, so a
 // stuck Wine process cannot keep ctest waiting until its own time-out.
-// The first line of its output names the system it runs on, so that a report says where it ran.
+// The first lines of its output name the system it runs on and its screen, so that a report says
+// where it ran. With --screenshots, the first failure of a case leaves a picture of the whole
+// screen at that moment in DIR/selftest-CASE.bmp.
 #include "e2e/harness.h"
 #include "tests/run_selected.h"
 
@@ -17,6 +20,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -98,6 +102,94 @@ std::string SystemLine() {
     return line;
 }
 
+// "Screen: 1024 x 768", and the whole desktop's size where there are several monitors.
+std::string ScreenLine() {
+    char text[128];
+    std::snprintf(text, sizeof text, "Screen: %d x %d", GetSystemMetrics(SM_CXSCREEN),
+                  GetSystemMetrics(SM_CYSCREEN));
+    std::string line = text;
+    const int monitors = GetSystemMetrics(SM_CMONITORS);
+    if (monitors > 1) {
+        std::snprintf(text, sizeof text, ", %d monitors, desktop %d x %d", monitors,
+                      GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN));
+        line += text;
+    }
+    return line;
+}
+
+// The whole desktop as it is now, as a 24-bit BMP file.
+bool SaveScreen(const std::string& path) {
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    if (width <= 0 || height <= 0) {
+        return false;
+    }
+    BITMAPINFOHEADER header = {sizeof header, width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    header.biSizeImage = stride * static_cast<DWORD>(height);
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header),
+                                      DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool saved = false;
+    if (memory && bitmap) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, left, top, SRCCOPY);
+        GdiFlush();
+        BITMAPFILEHEADER file = {};
+        file.bfType = 0x4D42; // "BM"
+        file.bfOffBits = sizeof file + sizeof header;
+        file.bfSize = file.bfOffBits + header.biSizeImage;
+        if (FILE* f = std::fopen(path.c_str(), "wb")) {
+            saved = std::fwrite(&file, sizeof file, 1, f) == 1 &&
+                    std::fwrite(&header, sizeof header, 1, f) == 1 &&
+                    std::fwrite(bits, header.biSizeImage, 1, f) == 1;
+            saved = std::fclose(f) == 0 && saved;
+        }
+        SelectObject(memory, old);
+    }
+    if (bitmap) {
+        DeleteObject(bitmap);
+    }
+    if (memory) {
+        DeleteDC(memory);
+    }
+    ReleaseDC(nullptr, screen);
+    return saved;
+}
+
+// At a case's first failure, while its windows are still up, a picture of the screen.
+class ScreenshotListener : public testing::EmptyTestEventListener {
+  public:
+    explicit ScreenshotListener(std::string folder) : folder_(std::move(folder)) {}
+
+  private:
+    void OnTestStart(const testing::TestInfo&) override { taken_ = false; }
+    void OnTestPartResult(const testing::TestPartResult& result) override {
+        if (taken_ || !result.failed()) {
+            return;
+        }
+        taken_ = true;
+        const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = info ? std::string(info->test_suite_name()) + "." + info->name()
+                                : std::string("outside-a-case");
+        for (char& c : name) {
+            c = std::isalnum(static_cast<unsigned char>(c)) || c == '.' ? c : '_';
+        }
+        const std::string path = folder_ + "\\selftest-" + name + ".bmp";
+        if (SaveScreen(path)) {
+            std::printf("screenshot: %s\n", path.c_str());
+        } else {
+            std::printf("screenshot: could not write %s\n", path.c_str());
+        }
+    }
+    std::string folder_;
+    bool taken_ = false;
+};
+
 std::atomic<long long> Deadline{0}; // steady-clock seconds; 0 while no test runs
 std::string CurrentTest;
 
@@ -131,9 +223,10 @@ void Watch() {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::printf("%s\n", SystemLine().c_str());
+    std::printf("%s\n%s\n", SystemLine().c_str(), ScreenLine().c_str());
     std::fflush(stdout);
     testing::InitGoogleTest(&argc, argv);
+    std::string screenshots;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--quorvel") == 0) {
             e2e::Paths().Quorvel = argv[++i];
@@ -143,16 +236,23 @@ int main(int argc, char** argv) {
             e2e::Paths().Inspector = argv[++i];
         } else if (std::strcmp(argv[i], "--time-scale") == 0) {
             e2e::Paths().TimeScale = std::max(1, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--screenshots") == 0) {
+            screenshots = argv[++i];
         }
     }
     const bool listing = GTEST_FLAG_GET(list_tests);
     if (!listing && (e2e::Paths().Quorvel.empty() || e2e::Paths().DemoConsole.empty())) {
         std::fprintf(stderr,
-                     "usage: %s --quorvel PATH --demo PATH [--inspector PATH] [gtest options]\n",
+                     "usage: %s --quorvel PATH --demo PATH [--inspector PATH] [--time-scale N] "
+                     "[--screenshots DIR] [gtest options]\n",
                      argv[0]);
         return 2;
     }
     testing::UnitTest::GetInstance()->listeners().Append(new WatchdogListener);
+    if (!screenshots.empty()) {
+        testing::UnitTest::GetInstance()->listeners().Append(
+            new ScreenshotListener(e2e::WindowsPath(screenshots)));
+    }
     std::thread(Watch).detach();
     return RunSelectedTests();
 }

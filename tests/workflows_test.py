@@ -3,9 +3,14 @@
 through @action-validator/cli (installed into the build tree from the npm registry, as the
 committed lockfile pins it, the first time), and what a schema cannot see: the repository
 commands they call exist, selftest.cmd never waits for a key, the Windows matrix names both
-runners, no step prints a secret or hands it to a command line, and rights are given only where
-they are used. Then copies of the workflows, each broken in one way, must each be refused for
-that reason: a check that cannot fail proves nothing.
+runners, no step prints a secret or hands it to a command line, the signing secrets reach only the
+step that signs, after the build, in a deployment environment; rights are given only where they
+are used; every action is a release that runs on Node 24, pinned to its commit in the release
+workflow; logs and screenshots are uploaded whenever a job does not pass, within the job's time;
+what a private repository cannot have is skipped with a notice and publishing does not wait for
+it; publishing can be run again; the test job shows its free disk and cleans apt's cache. Then
+copies of the workflows, each broken in one way, must each be refused for that reason: a check
+that cannot fail proves nothing.
 Usage: workflows_test.py SOURCE_DIR BUILD_DIR"""
 import fnmatch
 import json
@@ -221,6 +226,165 @@ def check_secrets(name, workflow, text):
                           f"{line.strip()}"
 
 
+# The releases whose action.yml declares Node 24 (or that run only such actions), as their
+# repositories tag them: the first such major of each, and the commits the release workflow is
+# pinned to.
+NODE24_MAJORS = {"actions/checkout": 5, "actions/upload-artifact": 6,
+                 "actions/download-artifact": 7, "actions/attest-build-provenance": 3,
+                 "actions/attest": 3}
+RELEASE_COMMITS = {
+    "fbc6f3992d24b796d5a048ff273f7fcc4a7b6c09": ("actions/checkout", "v5.1.0"),
+    "b7c566a772e6b6bfb58ed0dc250532a479d7789f": ("actions/upload-artifact", "v6.0.0"),
+    "37930b1c2abaa49bbe596cd826c3c89aef350131": ("actions/download-artifact", "v7.0.0"),
+    "96278af6caaf10aea03fd8d33a09a777ca52d62f": ("actions/attest-build-provenance", "v3.2.0"),
+}
+
+
+def check_actions_current(name, workflow, text):
+    for job_id, _, step in steps(workflow):
+        uses = str(step.get("uses", ""))
+        if "@" not in uses:
+            continue
+        action, ref = uses.split("@", 1)
+        if action not in NODE24_MAJORS:
+            yield f"job {job_id}: {action} is an action this check does not know"
+            continue
+        if re.fullmatch(r"[0-9a-f]{40}", ref):
+            known = RELEASE_COMMITS.get(ref)
+            if not known or known[0] != action:
+                yield f"job {job_id}: {uses} is no commit of a known release of {action}"
+            continue
+        major = re.match(r"v(\d+)", ref)
+        if not major or int(major.group(1)) < NODE24_MAJORS[action]:
+            yield f"job {job_id}: {uses} runs on Node 20, or is no release"
+
+
+def check_release_pinned_by_commit(name, workflow, text):
+    for job_id, _, step in steps(workflow):
+        uses = str(step.get("uses", ""))
+        if uses and not re.search(r"@[0-9a-f]{40}$", uses):
+            yield f"job {job_id}: {uses} is not pinned to a commit"
+
+
+def timeout(value, default=360):
+    return value if isinstance(value, int) else default
+
+
+def check_uploads_survive(name, workflow, text):
+    """A job that keeps logs uploads them when it fails, times out or is cancelled, and its steps'
+    time-outs end them before the job's own, so that the upload still runs."""
+    for job_id, job in (workflow.get("jobs") or {}).items():
+        job_steps = job.get("steps") or []
+        for index, step in enumerate(job_steps):
+            if not str(step.get("uses", "")).startswith("actions/upload-artifact@") or \
+                    not re.search(r"\.log\b|selftest", str(step.get("with", {}).get("path"))):
+                continue
+            condition = str(step.get("if", ""))
+            if index == len(job_steps) - 1 and not (
+                    condition == "always()" or ("failure()" in condition and
+                                                "cancelled()" in condition)):
+                yield f"job {job_id}: its logs are not uploaded on failure and on cancellation"
+                continue
+            if index < len(job_steps) - 1:
+                continue
+            before = job_steps[:index]
+            untimed = [str(s.get("name", s.get("uses"))) for s in before
+                       if COMMAND.search(str(s.get("run", ""))) and "timeout-minutes" not in s]
+            if untimed:
+                yield f"job {job_id}: step '{untimed[0]}' has no time-out of its own"
+            total = sum(timeout(s.get("timeout-minutes"), 0) for s in before)
+            if total >= timeout(job.get("timeout-minutes")):
+                yield f"job {job_id}: its steps' time-outs ({total} min) leave the upload no time"
+
+
+def private_skips(job):
+    return "!github.event.repository.private" in str(job.get("if", "")).replace(" ", "")
+
+
+def check_private_repository(name, workflow, text):
+    jobs = workflow.get("jobs") or {}
+    for job_id, job in jobs.items():
+        attests = any("attest" in str(step.get("uses", "")) for step in job.get("steps") or [])
+        if (job.get("runs-on") == "windows-11-arm" or attests) and not private_skips(job):
+            yield f"job {job_id}: a private repository may not have it, and it is not skipped there"
+        elif private_skips(job) and not any(
+                "github.event.repository.private" == str(other.get("if", "")).strip("${} ") and
+                "::notice" in str(other.get("steps")) for other in jobs.values()):
+            yield f"job {job_id}: nothing says why it is skipped in a private repository"
+    for job_id, job in jobs.items():
+        needs = job.get("needs") or []
+        needs = [needs] if isinstance(needs, str) else needs
+        for needed in needs:
+            if needed in jobs and private_skips(jobs[needed]):
+                condition = str(job.get("if", ""))
+                if f"needs.{needed}.result == 'skipped'" not in condition or \
+                        not re.search(r"!cancelled\(\)|always\(\)", condition):
+                    yield f"job {job_id}: it does not run when {needed} is skipped"
+
+
+def check_signing_confined(name, workflow, text):
+    """The signing secrets reach the step that signs, in an environment a maintainer can guard,
+    are taken out of its environment before it runs anything, and the build before it has
+    compiled everything: no package manager, build system or compiler runs with them."""
+    for job_id, job in (workflow.get("jobs") or {}).items():
+        built = False
+        for step in job.get("steps") or []:
+            script = str(step.get("run", ""))
+            held = [var for var, value in (step.get("env") or {}).items()
+                    if re.search(r"\$\{\{\s*secrets\.", str(value))]
+            if held:
+                if not job.get("environment"):
+                    yield f"job {job_id}: the signing job has no deployment environment"
+                first = script.strip().splitlines()[0] if script.strip() else ""
+                taken = re.fullmatch(r"(export -n|unset)((?: \w+)+)", first.strip())
+                if not taken or not set(held) <= set(taken.group(2).split()):
+                    yield f"job {job_id}: {', '.join(held)} reach every program the step starts"
+                if re.search(r"scripts/install-deps|\bcmake\b|\bninja\b|\bg\+\+|build-commit",
+                             script):
+                    yield f"job {job_id}: the step that holds the secrets installs or builds"
+                if "scripts/release" in script and not (
+                        built and (step.get("env") or {}).get("QUORVEL_BUILD_CACHE")):
+                    yield f"job {job_id}: scripts/release compiles while it holds the secrets"
+            elif "scripts/release" in script and (step.get("env") or {}).get(
+                    "QUORVEL_BUILD_CACHE"):
+                built = True
+
+
+def check_publish_again(name, workflow, text):
+    for job_id, _, _, script in runs(workflow):
+        if "gh release create" in script and not (
+                "gh release view" in script and re.search(r"gh release upload\b.*--clobber",
+                                                          script)):
+            yield f"job {job_id}: a second run fails where the release exists (no upload --clobber)"
+
+
+def check_test_job_disk(name, workflow, text):
+    for job_id, job in (workflow.get("jobs") or {}).items():
+        job_steps = job.get("steps") or []
+        if not any("scripts/test" in str(step.get("run", "")) for step in job_steps):
+            continue
+        disk = [i for i, step in enumerate(job_steps) if "df -h" in str(step.get("run", ""))]
+        tests = [i for i, step in enumerate(job_steps) if "scripts/test" in str(step.get("run", ""))]
+        if not disk or disk[0] > tests[0] or disk[-1] < tests[0] or \
+                job_steps[disk[-1]].get("if") != "always()":
+            yield f"job {job_id}: free disk is not shown before and after the tests"
+        if not any("apt-get clean" in str(step.get("run", "")) for step in job_steps[:tests[0]]):
+            yield f"job {job_id}: apt's cache is not cleaned before the tests"
+
+
+def check_small_screen_said(name, workflow, text):
+    for job_id, job in (workflow.get("jobs") or {}).items():
+        if "selftest.cmd" not in str(job.get("steps")):
+            continue
+        if not any("::warning" in str(step.get("run", "")) and "1280" in str(step.get("if", ""))
+                   for step in job.get("steps") or []):
+            yield f"job {job_id}: a screen that stays at 1024 x 768 goes unsaid"
+        uploads = [step for step in job.get("steps") or []
+                   if str(step.get("uses", "")).startswith("actions/upload-artifact@")]
+        if not any("selftest-*.bmp" in str(step.get("with", {}).get("path")) for step in uploads):
+            yield f"job {job_id}: the screenshots of failures are not uploaded"
+
+
 def check_push_workflow(name, workflow, text):
     on = triggers(workflow)
     if "push" not in on or "pull_request" not in on:
@@ -294,8 +458,11 @@ def check_release_workflow(name, workflow, text):
 
 
 CHECKS = [check_top_permissions, check_rights_where_used, check_actions_pinned,
-          check_commands_exist, check_selftest_never_waits, check_secrets]
-CHECKS_BY_FILE = {"ci.yml": [check_push_workflow], "release.yml": [check_release_workflow]}
+          check_commands_exist, check_selftest_never_waits, check_secrets, check_actions_current,
+          check_uploads_survive, check_private_repository, check_signing_confined,
+          check_publish_again]
+CHECKS_BY_FILE = {"ci.yml": [check_push_workflow, check_test_job_disk, check_small_screen_said],
+                  "release.yml": [check_release_workflow, check_release_pinned_by_commit]}
 
 
 def problems(name, text, schema):
@@ -317,7 +484,27 @@ BROKEN = [
     ("ci.yml", "run: scripts/release", "run: scripts/relase", "scripts/relase is no program"),
     ("ci.yml", "permissions:\n  contents: read", "permissions:\n  contents: write",
      "top-level permissions"),
-    ("ci.yml", "uses: actions/checkout@v4", "uses: actions/checkout@main", "pinned to no version"),
+    ("ci.yml", "uses: actions/checkout@v5", "uses: actions/checkout@main", "pinned to no version"),
+    ("ci.yml", "uses: actions/checkout@v5", "uses: actions/checkout@v4", "runs on Node 20"),
+    ("ci.yml", "uses: actions/upload-artifact@v6", "uses: actions/upload-artifact@v4",
+     "runs on Node 20"),
+    ("ci.yml", "uses: actions/download-artifact@v7", "uses: actions/download-artifact@v6",
+     "runs on Node 20"),
+    ("ci.yml", "        if: failure() || cancelled()\n", "        if: failure()\n",
+     "on failure and on cancellation"),
+    ("ci.yml", "        timeout-minutes: 28\n        run: scripts/test",
+     "        run: scripts/test", "has no time-out of its own"),
+    ("ci.yml", "        timeout-minutes: 12\n", "        timeout-minutes: 19\n",
+     "leave the upload no time"),
+    ("ci.yml", "    if: ${{ !github.event.repository.private }}\n    runs-on: windows-11-arm",
+     "    runs-on: windows-11-arm", "not skipped there"),
+    ("ci.yml", "echo \"::notice title=windows-11-arm skipped::", "echo \"",
+     "nothing says why"),
+    ("ci.yml", "      - name: Free disk after\n        if: always()\n",
+     "      - name: Free disk after\n", "free disk is not shown"),
+    ("ci.yml", "          apt-get clean\n", "", "apt's cache"),
+    ("ci.yml", "            Quorvel kit/selftest-*.bmp\n", "", "screenshots of failures"),
+    ("ci.yml", "fromJSON(steps.screen.outputs.width) < 1280", "false", "goes unsaid"),
     ("ci.yml", "runs-on: ${{ matrix.os }}", "run-on: ${{ matrix.os }}", "schema:"),
     ("ci.yml", "timeout-minutes: 20", "timeout-minutes: twenty", "schema:"),
     ("ci.yml", "        if: always()\n        with:\n          name: selftest-",
@@ -330,11 +517,30 @@ BROKEN = [
      "echo \"signed=true $SIGNING_PKCS12_BASE64\" >>\"$GITHUB_OUTPUT\"", "may be shown"),
     ("release.yml", "printf '%s' \"$SIGNING_PKCS12_PASSWORD\" |",
      "printf '%s' \"${{ secrets.SIGNING_PKCS12_PASSWORD }}\" |", "written into a run script"),
-    ("release.yml", "        run: |\n          if [ -n \"$SIGNING_PKCS12_BASE64\" ]",
-     "        run: |\n          set -x\n          if [ -n \"$SIGNING_PKCS12_BASE64\" ]",
+    ("release.yml", "          export -n SIGNING_PKCS12_BASE64 SIGNING_PKCS12_PASSWORD\n",
+     "          export -n SIGNING_PKCS12_BASE64 SIGNING_PKCS12_PASSWORD\n          set -x\n",
      "traces its commands"),
-    ("release.yml", "        run: scripts/install-deps\n", "        run: true\n",
-     "installed while the secrets"),
+    ("release.yml", "          export -n SIGNING_PKCS12_BASE64 SIGNING_PKCS12_PASSWORD\n", "",
+     "reach every program"),
+    ("release.yml", "    environment: release-signing\n", "", "no deployment environment"),
+    ("release.yml", "        run: scripts/release\n", "        run: true\n",
+     "compiles while it holds"),
+    ("release.yml", "          export -n SIGNING_PKCS12_BASE64 SIGNING_PKCS12_PASSWORD\n",
+     "          export -n SIGNING_PKCS12_BASE64 SIGNING_PKCS12_PASSWORD\n          cmake --version\n",
+     "installs or builds"),
+    ("release.yml", "actions/checkout@fbc6f3992d24b796d5a048ff273f7fcc4a7b6c09",
+     "actions/checkout@v5", "not pinned to a commit"),
+    ("release.yml", "actions/checkout@fbc6f3992d24b796d5a048ff273f7fcc4a7b6c09",
+     "actions/checkout@11bd71901bbe5b1630ceea73d27597364c9af683", "no commit of a known release"),
+    ("release.yml", "    if: ${{ !github.event.repository.private }}\n    runs-on: ubuntu-24.04\n"
+     "    timeout-minutes: 10\n    permissions:\n      contents: read\n      id-token",
+     "    runs-on: ubuntu-24.04\n    timeout-minutes: 10\n    permissions:\n"
+     "      contents: read\n      id-token", "not skipped there"),
+    ("release.yml", " || needs.attest.result == 'skipped'", "", "when attest is skipped"),
+    ("release.yml", "gh release upload \"$TAG\" --clobber", "gh release upload \"$TAG\"",
+     "no upload --clobber"),
+    ("release.yml", "        timeout-minutes: 10\n        run: scripts/install-deps\n",
+     "        timeout-minutes: 10\n        run: true\n", "installed while the secrets"),
     ("release.yml", "run: tools/release/check-tag \"$TAG\"", "run: echo \"$TAG\"",
      "tag is not checked"),
     ("release.yml", "            dist/SHA256SUMS\n\n", "\n", "SHA256SUMS is not attested"),
@@ -353,6 +559,17 @@ for name in sorted(CHECKS_BY_FILE):
     found = problems(name, texts[name], schema_errors_by_cli(texts[name]))
     print(f"{name}: {'valid' if not found else 'REFUSED'}")
     failures += [f"{name}: {problem}" for problem in found]
+
+# One copy broken against the schema goes the way the real files go, through the validator's
+# command: a command that passed everything would pass them too.
+if CLI:
+    schema_broken = texts["ci.yml"].replace("runs-on: ${{ matrix.os }}",
+                                            "run-on: ${{ matrix.os }}", 1)
+    refused = schema_errors_by_cli(schema_broken)
+    if refused:
+        print(f"refused, as it must be, by the validator's command: a ci.yml where {refused[0]}")
+    else:
+        failures.append("the validator's command passed a ci.yml without runs-on")
 
 broken = [texts[name].replace(old, new, 1) for name, old, new, _ in BROKEN]
 for (name, old, new, says), text, schema in zip(BROKEN, broken, schema_errors_batch(broken)):
