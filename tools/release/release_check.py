@@ -4,10 +4,11 @@ every byte, SHA256SUMS included. Three steps, each run by check-release in turn:
 
   release_check.py form DIR --version V --work WORK
       Before anything is installed or rebuilt, with Python's standard library alone: SHA256SUMS
-      line by line, the folder's entries (regular files within a size cap, never followed), the
-      hashes, and the zips read with zipfile into memory (the expected entries, each once, none
-      encrypted, each declared size within its cap). Leaves the release's programs, as its zip
-      holds them, in WORK/released.
+      line by line, the folder's entries (regular files within a size cap, never followed; no
+      unlisted file that Windows would take for one of the release's, nor any other program,
+      script or archive), the hashes, and the zips read with zipfile into memory (a few entries,
+      the expected ones, each once, none encrypted, each declared size within its cap). Leaves
+      the release's programs, as its zip holds them, in WORK/released.
   release_check.py signatures --work WORK --exec-test PY [--ca CA.pem] [--signer NAME]
       Each program's signature, parsed here with asn1crypto: one certificate-table entry laid out
       as osslsigncode lays it out, one SignedData with one SignerInfo, no nested signature, no
@@ -21,6 +22,7 @@ every byte, SHA256SUMS included. Three steps, each run by check-release in turn:
 Every line printed is printable ASCII: text from the download is escaped. Exit codes: 0 no
 problem, 1 a problem or a refusal (named on a FAIL: line), 2 a usage error."""
 import atexit
+import collections
 import errno
 import hashlib
 import io
@@ -46,6 +48,18 @@ ENTRY_CAPS = {"quorvel.exe": PROGRAM_CAP, "quorvel-inspect.exe": PROGRAM_CAP,
               "README.txt": TEXT_CAP, "selftest.cmd": TEXT_CAP,
               "demo_console.exe": 8 * MIB, "quorvel_e2e.exe": 16 * MIB}
 MAX_ENTRIES = 64  # in the folder
+MAX_ZIP_ENTRIES = 16  # in a zip; a release's hold 3 and 6
+# What Windows runs, loads or opens as code when it is double-clicked or lies beside a program
+# (the file types that its Attachment Manager and Outlook treat as dangerous), and the archives
+# and disk images that Explorer opens as folders: beside a release, only the release's own.
+RUNNABLE = frozenset("""
+    exe com scr pif cpl dll ocx sys drv efi msi msp mst msix msixbundle appx appxbundle
+    appinstaller application gadget xbap xll
+    bat cmd vb vbs vbe js jse wsf wsh ws wsc sct hta ps1 ps1xml ps2 ps2xml psc1 psc2 psd1 psm1
+    msh msh1 msh2 mshxml msh1xml msh2xml reg inf ins isp scf lnk url website settingcontent-ms
+    library-ms search-ms searchconnector-ms diagcab diagcfg diagpkg chm hlp jar jnlp mcf msc
+    zip 7z rar cab arj lzh lha ace tar gz tgz bz2 tbz2 xz txz zst lz lzma z iso img vhd vhdx wim
+    """.split())
 CONFINED_SECONDS = 20  # osslsigncode and the executable test take well under a second
 
 
@@ -112,15 +126,25 @@ def read_regular(folder, name, cap):
         fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_NOCTTY,
                      dir_fd=folder)
     except OSError as e:
-        kind = "a symbolic link" if e.errno == errno.ELOOP else f"unreadable ({e.strerror})"
-        raise Refused(f"{name} is {kind}, not a regular file")
-    with os.fdopen(fd, "rb") as f:
-        st = os.fstat(f.fileno())
+        if e.errno == errno.ELOOP:
+            raise Refused(f"{name} is a symbolic link, not a regular file")
+        raise Refused(f"{name} cannot be opened ({e.strerror})")
+    try:
+        st = os.fstat(fd)
         if not stat.S_ISREG(st.st_mode):
             raise Refused(f"{name} is {kind_of(st.st_mode)}, not a regular file")
         if st.st_size > cap:
             raise Refused(f"{name} is {st.st_size} bytes, over the {cap} it may be")
-        data = f.read(cap + 1)
+        data = b""
+        while len(data) <= cap:
+            chunk = os.read(fd, cap + 1 - len(data))
+            if not chunk:
+                break
+            data += chunk
+    except OSError as e:
+        raise Refused(f"{name} cannot be read ({e.strerror})")
+    finally:
+        os.close(fd)
     if len(data) > cap:
         raise Refused(f"{name} grew past {cap} bytes while being read")
     return data
@@ -156,17 +180,26 @@ def check_sums(data, files, version):
     return sums
 
 
+def reason(error):
+    """What an exception from a parser of the download says, whatever its kind."""
+    return printable(str(error) or type(error).__name__)
+
+
 def check_zip(name, data, expected):
     """ZIP's entries, read into memory by name after their form is checked: {entry: bytes}."""
+    # zipfile reads the whole central directory, which the zip's size cap bounds (to some
+    # 180,000 entries, read in about a second), before anything here counts them.
     try:
         archive = zipfile.ZipFile(io.BytesIO(data))
         infos = archive.infolist()
-    except (zipfile.BadZipFile, zipfile.LargeZipFile, ValueError, EOFError, OSError) as e:
-        raise Refused(f"{name} is not a zip that can be read ({printable(e)})")
+    except Exception as e:  # zipfile's word on a malformed zip, whatever its kind
+        raise Refused(f"{name} is not a zip that can be read ({reason(e)})")
+    if len(infos) > MAX_ZIP_ENTRIES:
+        raise Refused(f"{name} holds {len(infos)} entries; a release's zip holds a few")
     names = [info.filename for info in infos]
-    for entry in sorted(set(names)):
-        if names.count(entry) > 1:
-            raise Refused(f"{name} holds {entry} {names.count(entry)} times")
+    for entry, count in sorted(collections.Counter(names).items()):
+        if count > 1:
+            raise Refused(f"{name} holds {entry} {count} times")
     if sorted(names) != sorted(expected):
         extra = sorted(set(names) - set(expected))
         missing = sorted(set(expected) - set(names))
@@ -191,13 +224,37 @@ def check_zip(name, data, expected):
         try:
             with archive.open(info) as f:
                 content = f.read(cap + 1)
-        except (zipfile.BadZipFile, ValueError, EOFError, OSError, RuntimeError,
-                NotImplementedError) as e:
-            raise Refused(f"{name}: {entry} cannot be read ({printable(e)})")
+        except Exception as e:  # zlib.error on corrupt deflate data, BadZipFile on a bad CRC...
+            raise Refused(f"{name}: {entry} cannot be read ({reason(e)})")
         if len(content) > cap or len(content) != info.file_size:
             raise Refused(f"{name}: {entry} is not the {info.file_size} bytes it declares")
         entries[entry] = content
     return entries
+
+
+def windows_name(name):
+    """The name under which Windows keeps NAME, and finds it, in upper case: without leading
+    spaces or trailing dots and spaces (which it drops), and without the " (1)" by which a
+    browser tells a second download from the first."""
+    name = name.lstrip(" ").rstrip(". ")
+    stem, dot, extension = name.rpartition(".") if "." in name else (name, "", "")
+    return (re.sub(r" ?\(\d+\)$", "", stem) + dot + extension).upper()
+
+
+def check_unlisted(name, files):
+    """Refused if NAME, which SHA256SUMS does not list, is one that Windows would take for a
+    file of the release, or is a program, script or archive."""
+    if name in files:
+        raise Refused(f"{name}: a file of the release that SHA256SUMS does not list")
+    seen_as = windows_name(name)
+    for release_name in sorted(files) + ["SHA256SUMS"]:
+        if seen_as == windows_name(release_name):
+            raise Refused(f"{name}: Windows takes it for {release_name}, but it is another file, "
+                          "which SHA256SUMS does not list")
+    extension = seen_as.rpartition(".")[2].lower()
+    if "." in seen_as and extension in RUNNABLE:
+        raise Refused(f"{name}: a .{extension} file, which Windows runs or opens, beside the "
+                      "release; SHA256SUMS does not list it")
 
 
 def form(folder, version, work):
@@ -226,6 +283,7 @@ def form(folder, version, work):
     checked, hashes, zips = [], {}, {}
     for name in names:
         if name not in sums and name != "SHA256SUMS":
+            check_unlisted(name, files)
             st = os.lstat(name, dir_fd=folder_fd)
             if not stat.S_ISREG(st.st_mode):
                 raise Refused(f"{name} is {kind_of(st.st_mode)}, not a regular file")
@@ -816,6 +874,10 @@ def main(argv):
     except Refused as e:
         if str(e):
             say("FAIL:", e)
+        say("check-release: the download is refused")
+        return 1
+    except OSError as e:  # what a step could not read or write, which no check foresaw
+        say("FAIL:", e.strerror or type(e).__name__, *([e.filename] if e.filename else []))
         say("check-release: the download is refused")
         return 1
     return 0
