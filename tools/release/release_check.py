@@ -741,17 +741,36 @@ def stopped(code):
         return f"stopped with exit code {code}"
 
 
+def last_words(output):
+    """What a confined process that failed said last, after a colon: what it could not do."""
+    words = [line for line in output.splitlines()
+             if line.strip() and not line[0].isspace() and line not in ("Failed", "Succeeded")]
+    return f": {printable('; '.join(words[-2:]))}" if words else ""
+
+
+def reachable(folder):
+    """Whether every user may pass through FOLDER and each folder above it."""
+    while True:
+        if not os.stat(folder).st_mode & stat.S_IXOTH:
+            return False
+        if folder == "/":
+            return True
+        folder = os.path.dirname(folder)
+
+
 def sandbox(work):
     """Where the confined processes read their copies of the download: WORK/box, or, when the
-    user nobody could not reach that, a folder of its own in /tmp, removed on exit."""
+    user nobody could not reach that (TMPDIR in a folder of root's own, say), a folder of its own
+    in the first system temporary folder that it can reach, removed on exit."""
     box = os.path.join(work, "box")
-    folder = os.path.dirname(os.path.abspath(work))
-    while os.geteuid() == 0 and folder != "/":
-        if not os.stat(folder).st_mode & stat.S_IXOTH:
-            box = tempfile.mkdtemp(prefix="check-release.")
-            atexit.register(shutil.rmtree, box, True)
-            break
-        folder = os.path.dirname(folder)
+    if os.geteuid() == 0 and not reachable(os.path.dirname(os.path.abspath(work))):
+        base = next((folder for folder in ("/tmp", "/var/tmp", "/dev/shm")
+                     if os.path.isdir(folder) and reachable(folder)), None)
+        if base is None:
+            raise Refused("no folder here that the user nobody, who verifies the programs, can "
+                          "reach: not /tmp, /var/tmp nor /dev/shm")
+        box = tempfile.mkdtemp(prefix="check-release.", dir=base)
+        atexit.register(shutil.rmtree, box, True)
     os.makedirs(box, exist_ok=True)
     os.chmod(work, 0o711)
     os.chmod(box, 0o755)
@@ -783,12 +802,19 @@ def signatures(work, exec_test, ca, signer_name):
     with open(ca or system_roots, "rb") as f:
         signer_roots = place(box, "ca.pem", f.read(16 * MIB))
     test = place(box, "executable_test.py", open(exec_test, "rb").read())
+    copies = {}
+    for program in PROGRAMS:
+        with open(os.path.join(work, "released", program), "rb") as f:
+            copies[program] = place(box, program, f.read())
+    check_readable(work, {signer_roots: "the CA's certificates",
+                          tsa_roots: "the timestamp's roots", test: "the executable test",
+                          **{copy: program for program, copy in copies.items()}})
     refusals = []
     signed = {}
     for program in PROGRAMS:
-        with open(os.path.join(work, "released", program), "rb") as f:
+        copy = copies[program]
+        with open(copy, "rb") as f:
             raw = f.read()
-        copy = place(box, program, raw)
         try:
             blob = signature_blob(raw)
             if blob is None:
@@ -819,7 +845,8 @@ def signatures(work, exec_test, ca, signer_name):
             if code != 0:
                 failures = [line for line in output.splitlines() if line.startswith("FAIL")]
                 if code != 1 or not failures:
-                    raise Refused(f"the executable test {stopped(code)} reading it")
+                    raise Refused(f"the executable test {stopped(code)} reading it"
+                                  f"{last_words(output)}")
                 state.problem(f"{program}: it breaks the executable's layout or hardening rules")
                 for line in failures[:20]:
                     say("   ", line)
@@ -830,6 +857,20 @@ def signatures(work, exec_test, ca, signer_name):
     state.save()
     if refusals:
         raise Refused("")  # each named above
+
+
+def check_readable(work, copies):
+    """Refused unless the confined processes can read each of COPIES: {path: what it is}."""
+    code, output = confined(["/bin/sh", "-c", 'for f; do [ -r "$f" ] || echo "$f"; done', "sh",
+                             *copies], work, "readable.log")
+    who = "the user nobody, who verifies the programs," if os.geteuid() == 0 else \
+        "the confined verifier"
+    if code != 0:
+        raise Refused(f"{who} cannot be started: it {stopped(code)}{last_words(output)}")
+    unreadable = [copies.get(path, path) for path in output.splitlines()]
+    if unreadable:
+        raise Refused(f"{who} cannot read its copies of {', '.join(unreadable)} in "
+                      f"{os.path.dirname(next(iter(copies)))}")
 
 
 def verified_signer(lines):
@@ -851,7 +892,8 @@ def verify(state, program, copy, roots, tsa_roots, against, found, work):
     code, output = confined(command[:2] + ["-require-leaf-hash", f"sha256:{found['leaf_hash']}"]
                             + command[2:], work, "verify.log")
     if code not in (0, 1):
-        raise Refused(f"osslsigncode {stopped(code)} verifying its signature")
+        raise Refused(f"osslsigncode {stopped(code)} verifying its signature"
+                      f"{last_words(output)}")
     subject = found["subject"]
     lines = output.splitlines()
     if "Leaf hash match: failed" in lines:
