@@ -4,16 +4,19 @@ every byte, SHA256SUMS included. Three steps, each run by check-release in turn:
 
   release_check.py form DIR --version V --work WORK
       Before anything is installed or rebuilt, with Python's standard library alone: SHA256SUMS
-      line by line, the folder's entries (regular files within a size cap, never followed), the
-      hashes, and the zips read with zipfile into memory (the expected entries, each once, none
-      encrypted, each declared size within its cap). Leaves the release's programs, as its zip
-      holds them, in WORK/released.
+      line by line, the folder's entries (regular files within a size cap, never followed; no
+      unlisted file that Windows would take for one of the release's, nor any other program,
+      script or archive), the hashes, and the zips read with zipfile into memory (a few entries,
+      the expected ones, each once, none encrypted, each declared size within its cap). Leaves
+      the release's programs, as its zip holds them, in WORK/released.
   release_check.py signatures --work WORK --exec-test PY [--ca CA.pem] [--signer NAME]
       Each program's signature, parsed here with asn1crypto: one certificate-table entry laid out
       as osslsigncode lays it out, one SignedData with one SignerInfo, no nested signature, no
-      unauthenticated attribute but a timestamp, digests of their algorithm's length. Only then
-      osslsigncode verifies it, and the executable test reads the program, both confined: an
+      unauthenticated attribute but a timestamp, digests of their algorithm's length, a signer's
+      certificate that the SignerInfo names byte for byte. Only then osslsigncode verifies it,
+      with that very certificate, and the executable test reads the program, both confined: an
       unprivileged user when run as root, no network, limits on CPU time, memory, file size.
+      What the signature carries must be its signer's chain, fit for code signing, and no more.
   release_check.py compare --work WORK --rebuilt BUILD --commit REV
       The released programs against the rebuilt ones with the release's own signatures attached
       as scripts/release attaches them, and every zip and SHA256SUMS against a repacking.
@@ -21,6 +24,7 @@ every byte, SHA256SUMS included. Three steps, each run by check-release in turn:
 Every line printed is printable ASCII: text from the download is escaped. Exit codes: 0 no
 problem, 1 a problem or a refusal (named on a FAIL: line), 2 a usage error."""
 import atexit
+import collections
 import errno
 import hashlib
 import io
@@ -46,7 +50,20 @@ ENTRY_CAPS = {"quorvel.exe": PROGRAM_CAP, "quorvel-inspect.exe": PROGRAM_CAP,
               "README.txt": TEXT_CAP, "selftest.cmd": TEXT_CAP,
               "demo_console.exe": 8 * MIB, "quorvel_e2e.exe": 16 * MIB}
 MAX_ENTRIES = 64  # in the folder
+MAX_ZIP_ENTRIES = 16  # in a zip; a release's hold 3 and 6
+# What Windows runs, loads or opens as code when it is double-clicked or lies beside a program
+# (the file types that its Attachment Manager and Outlook treat as dangerous), and the archives
+# and disk images that Explorer opens as folders: beside a release, only the release's own.
+RUNNABLE = frozenset("""
+    exe com scr pif cpl dll ocx sys drv efi msi msp mst msix msixbundle appx appxbundle
+    appinstaller application gadget xbap xll
+    bat cmd vb vbs vbe js jse wsf wsh ws wsc sct hta ps1 ps1xml ps2 ps2xml psc1 psc2 psd1 psm1
+    msh msh1 msh2 mshxml msh1xml msh2xml reg inf ins isp scf lnk url website settingcontent-ms
+    library-ms search-ms searchconnector-ms diagcab diagcfg diagpkg chm hlp jar jnlp mcf msc
+    zip 7z rar cab arj lzh lha ace tar gz tgz bz2 tbz2 xz txz zst lz lzma z iso img vhd vhdx wim
+    """.split())
 CONFINED_SECONDS = 20  # osslsigncode and the executable test take well under a second
+MAX_CERTIFICATES = 16  # in a signature; ours carry the signer's and the root's
 
 
 def release_files(version):
@@ -112,15 +129,25 @@ def read_regular(folder, name, cap):
         fd = os.open(name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK | os.O_NOCTTY,
                      dir_fd=folder)
     except OSError as e:
-        kind = "a symbolic link" if e.errno == errno.ELOOP else f"unreadable ({e.strerror})"
-        raise Refused(f"{name} is {kind}, not a regular file")
-    with os.fdopen(fd, "rb") as f:
-        st = os.fstat(f.fileno())
+        if e.errno == errno.ELOOP:
+            raise Refused(f"{name} is a symbolic link, not a regular file")
+        raise Refused(f"{name} cannot be opened ({e.strerror})")
+    try:
+        st = os.fstat(fd)
         if not stat.S_ISREG(st.st_mode):
             raise Refused(f"{name} is {kind_of(st.st_mode)}, not a regular file")
         if st.st_size > cap:
             raise Refused(f"{name} is {st.st_size} bytes, over the {cap} it may be")
-        data = f.read(cap + 1)
+        data = b""
+        while len(data) <= cap:
+            chunk = os.read(fd, cap + 1 - len(data))
+            if not chunk:
+                break
+            data += chunk
+    except OSError as e:
+        raise Refused(f"{name} cannot be read ({e.strerror})")
+    finally:
+        os.close(fd)
     if len(data) > cap:
         raise Refused(f"{name} grew past {cap} bytes while being read")
     return data
@@ -156,17 +183,26 @@ def check_sums(data, files, version):
     return sums
 
 
+def reason(error):
+    """What an exception from a parser of the download says, whatever its kind."""
+    return printable(str(error) or type(error).__name__)
+
+
 def check_zip(name, data, expected):
     """ZIP's entries, read into memory by name after their form is checked: {entry: bytes}."""
+    # zipfile reads the whole central directory, which the zip's size cap bounds (to some
+    # 180,000 entries, read in about a second), before anything here counts them.
     try:
         archive = zipfile.ZipFile(io.BytesIO(data))
         infos = archive.infolist()
-    except (zipfile.BadZipFile, zipfile.LargeZipFile, ValueError, EOFError, OSError) as e:
-        raise Refused(f"{name} is not a zip that can be read ({printable(e)})")
+    except Exception as e:  # zipfile's word on a malformed zip, whatever its kind
+        raise Refused(f"{name} is not a zip that can be read ({reason(e)})")
+    if len(infos) > MAX_ZIP_ENTRIES:
+        raise Refused(f"{name} holds {len(infos)} entries; a release's zip holds a few")
     names = [info.filename for info in infos]
-    for entry in sorted(set(names)):
-        if names.count(entry) > 1:
-            raise Refused(f"{name} holds {entry} {names.count(entry)} times")
+    for entry, count in sorted(collections.Counter(names).items()):
+        if count > 1:
+            raise Refused(f"{name} holds {entry} {count} times")
     if sorted(names) != sorted(expected):
         extra = sorted(set(names) - set(expected))
         missing = sorted(set(expected) - set(names))
@@ -191,13 +227,37 @@ def check_zip(name, data, expected):
         try:
             with archive.open(info) as f:
                 content = f.read(cap + 1)
-        except (zipfile.BadZipFile, ValueError, EOFError, OSError, RuntimeError,
-                NotImplementedError) as e:
-            raise Refused(f"{name}: {entry} cannot be read ({printable(e)})")
+        except Exception as e:  # zlib.error on corrupt deflate data, BadZipFile on a bad CRC...
+            raise Refused(f"{name}: {entry} cannot be read ({reason(e)})")
         if len(content) > cap or len(content) != info.file_size:
             raise Refused(f"{name}: {entry} is not the {info.file_size} bytes it declares")
         entries[entry] = content
     return entries
+
+
+def windows_name(name):
+    """The name under which Windows keeps NAME, and finds it, in upper case: without leading
+    spaces or trailing dots and spaces (which it drops), and without the " (1)" by which a
+    browser tells a second download from the first."""
+    name = name.lstrip(" ").rstrip(". ")
+    stem, dot, extension = name.rpartition(".") if "." in name else (name, "", "")
+    return (re.sub(r" ?\(\d+\)$", "", stem) + dot + extension).upper()
+
+
+def check_unlisted(name, files):
+    """Refused if NAME, which SHA256SUMS does not list, is one that Windows would take for a
+    file of the release, or is a program, script or archive."""
+    if name in files:
+        raise Refused(f"{name}: a file of the release that SHA256SUMS does not list")
+    seen_as = windows_name(name)
+    for release_name in sorted(files) + ["SHA256SUMS"]:
+        if seen_as == windows_name(release_name):
+            raise Refused(f"{name}: Windows takes it for {release_name}, but it is another file, "
+                          "which SHA256SUMS does not list")
+    extension = seen_as.rpartition(".")[2].lower()
+    if "." in seen_as and extension in RUNNABLE:
+        raise Refused(f"{name}: a .{extension} file, which Windows runs or opens, beside the "
+                      "release; SHA256SUMS does not list it")
 
 
 def form(folder, version, work):
@@ -226,6 +286,7 @@ def form(folder, version, work):
     checked, hashes, zips = [], {}, {}
     for name in names:
         if name not in sums and name != "SHA256SUMS":
+            check_unlisted(name, files)
             st = os.lstat(name, dir_fd=folder_fd)
             if not stat.S_ISREG(st.st_mode):
                 raise Refused(f"{name} is {kind_of(st.st_mode)}, not a regular file")
@@ -415,19 +476,79 @@ def name_of(name):
     return "".join(parts)
 
 
-def signer_certificate(signed_data, signer, what):
+def carried(signed_data, what):
+    """The certificates that SIGNED_DATA carries, a few at most."""
+    choices = list(signed_data["certificates"] or [])
+    if len(choices) > MAX_CERTIFICATES:
+        raise Refused(f"{what} carries {len(choices)} certificates; a signer's chain is a few")
+    if any(c.name != "certificate" for c in choices):
+        raise Refused(f"{what} carries something other than X.509 certificates")
+    return [c.chosen for c in choices]
+
+
+def signer_certificate(certificates, signer, what):
+    """The one certificate of CERTIFICATES that SIGNER's identifier names, byte for byte: its
+    issuer's name as encoded and its serial number, or its key identifier. (Names compared as
+    OpenSSL compares them, which drops empty RDNs, could match a certificate that is not the
+    one checked here.)"""
     sid = signer["sid"]
-    certificates = [c.chosen for c in signed_data["certificates"] or []
-                    if c.name == "certificate"]
     if sid.name == "issuer_and_serial_number":
         wanted = sid.chosen
-        found = [c for c in certificates if c.issuer == wanted["issuer"]
-                 and c.serial_number == wanted["serial_number"].native]
+        found = [c for c in certificates if c.issuer.dump() == wanted["issuer"].dump()
+                 and c["tbs_certificate"]["serial_number"].contents
+                 == wanted["serial_number"].contents]
     else:
         found = [c for c in certificates if c.key_identifier == sid.chosen.native]
     if len(found) != 1:
         raise Refused(f"{what} names a certificate it carries {len(found)} times, not once")
     return found[0]
+
+
+def chain_of(leaf, certificates, what):
+    """LEAF and the certificates of CERTIFICATES above it, each the one whose subject is the
+    issuer that the one below names, byte for byte, up to one that issued itself or whose
+    issuer is not among them (a trusted root's)."""
+    chain = [leaf]
+    while chain[-1].issuer.dump() != chain[-1].subject.dump():
+        above = [c for c in certificates if c.subject.dump() == chain[-1].issuer.dump()
+                 and all(c is not link for link in chain)]
+        if len(above) > 1:
+            raise Refused(f"{what} carries {len(above)} certificates of "
+                          f"{name_of(chain[-1].issuer)}, which issued "
+                          f"{name_of(chain[-1].subject)}")
+        if not above:
+            break
+        chain.append(above[0])
+    return chain
+
+
+def outside(certificates, chains):
+    """The subjects of CERTIFICATES that none of CHAINS holds."""
+    return [name_of(c.subject) for c in certificates
+            if all(c is not link for chain in chains for link in chain)]
+
+
+def unfit_for_code_signing(chain):
+    """Why CHAIN may not sign code, if it may not: its leaf's key usage, when it has one, must
+    allow digital signatures; every extended key usage in it must allow code signing, or, in a
+    CA's certificate, any use (which limits nothing below it)."""
+    leaf = chain[0]
+    usage = leaf.key_usage_value
+    if usage is not None and "digital_signature" not in usage.native:
+        return ("its signer's certificate may not make digital signatures: its key usage is "
+                + ", ".join(sorted(usage.native)))
+    for certificate in chain:
+        purposes = certificate.extended_key_usage_value
+        if purposes is None:
+            continue
+        allowed = {"code_signing"} | ({"any_extended_key_usage"} if certificate is not leaf
+                                      else set())
+        if not allowed & set(purposes.native):
+            who = ("its signer's certificate" if certificate is leaf
+                   else f"{name_of(certificate.subject)}, above its signer,")
+            return (f"{who} may not vouch for code signing: its extended key usage is "
+                    + ", ".join(str(p) for p in purposes.native))
+    return None
 
 
 def asn1():
@@ -437,8 +558,10 @@ def asn1():
     return algos, cms, core, tsp
 
 
-def check_timestamp(attribute):
-    """A timestamp countersignature, RFC 3161 or the legacy one: its time, as text."""
+def check_timestamp(attribute, certificates):
+    """A timestamp countersignature, RFC 3161 or the legacy one: its time, as text, and the
+    chain of its signer among CERTIFICATES, the outer signature's (a legacy countersigner's
+    certificates are carried there; an RFC 3161 token carries its own, and nothing else)."""
     _, cms, _, tsp = asn1()
     kind = attribute["type"].dotted
     values = attribute["values"]
@@ -455,6 +578,12 @@ def check_timestamp(attribute):
         if tsa["unsigned_attrs"].native:
             raise Refused("its timestamp carries unauthenticated attributes")
         signed_attributes(tsa, "its timestamp")
+        own = carried(stamp, "its timestamp")
+        others = outside(own, [chain_of(signer_certificate(own, tsa, "its timestamp"), own,
+                                        "its timestamp")])
+        if others:
+            raise Refused(f"its timestamp carries {', '.join(others)}, not part of the chain of "
+                          "the certificate it names as its signer's")
         content = stamp["encap_content_info"]
         if content["content_type"].dotted != TST_INFO:
             raise Refused("its timestamp holds no TSTInfo")
@@ -464,7 +593,7 @@ def check_timestamp(attribute):
         imprint = info["message_imprint"]
         digest_length_check("its timestamp's imprint", imprint["hash_algorithm"],
                             imprint["hashed_message"].native)
-        return str(info["gen_time"].native)
+        return str(info["gen_time"].native), []
     counter = values[0]
     if not isinstance(counter, cms.SignerInfo):
         raise Refused("its legacy timestamp is not a SignerInfo")
@@ -472,13 +601,19 @@ def check_timestamp(attribute):
         raise Refused("its timestamp carries unauthenticated attributes")
     attributes = signed_attributes(counter, "its timestamp")
     times = attributes.get("1.2.840.113549.1.9.5")
-    return str(times[0].native) if times else "at an unknown time"
+    chain = chain_of(signer_certificate(certificates, counter, "its timestamp"), certificates,
+                     "its timestamp")
+    return (str(times[0].native) if times else "at an unknown time"), chain
 
 
 def parse_signature(blob):
-    """The form of one Authenticode signature: {subject, common_name, timestamp, description}.
-    Refused unless it is one SignedData with one SignerInfo, no nested signature, no
-    unauthenticated attribute but one timestamp, and digests of their algorithms' lengths."""
+    """The form of one Authenticode signature: {subject, common_name, timestamp, description,
+    unfit, leaf_hash}. Refused unless it is one SignedData with one SignerInfo, no nested
+    signature, no unauthenticated attribute but one timestamp, digests of their algorithms'
+    lengths, and a signer's certificate that the SignerInfo names byte for byte; unfit says why
+    the certificates it carries may not sign code, when they are not just its signer's chain
+    (and a legacy timestamp's) or that chain may not sign code, and leaf_hash is the signer's
+    certificate's SHA-256."""
     algos, cms, core, _ = asn1()
 
     class SpcAttributeTypeAndOptionalValue(core.Sequence):
@@ -526,7 +661,8 @@ def parse_signature(blob):
         if any(c < " " or "\x7f" <= c <= "\x9f" for c in description):
             raise Refused(f"its signature describes it with control characters: "
                           f"{printable(description)}")
-    timestamp = None
+    certificates = carried(signed_data, "its signature")
+    timestamp, chains = None, []
     for attribute in signer["unsigned_attrs"] or []:
         kind = attribute["type"].dotted
         if kind == NESTED_SIGNATURE:
@@ -536,16 +672,26 @@ def parse_signature(blob):
                           "which is no timestamp")
         if timestamp is not None:
             raise Refused("its signature carries more than one timestamp")
-        timestamp = check_timestamp(attribute)
-    certificate = signer_certificate(signed_data, signer, "its signature")
+        timestamp, counter_chain = check_timestamp(attribute, certificates)
+        chains.append(counter_chain)
+    certificate = signer_certificate(certificates, signer, "its signature")
+    chain = chain_of(certificate, certificates, "its signature")
+    others = outside(certificates, [chain, *chains])
     subject = name_of(certificate.subject)
     names = [a["value"].native for rdn in certificate.subject.chosen for a in rdn
              if a["type"].native == "common_name"]
     if any(c < " " or "\x7f" <= c <= "\x9f" for c in subject):
         raise Refused(f"it is signed by a certificate whose subject holds control "
                       f"characters: {printable(subject)}")
+    # Found unfit only once osslsigncode has said which certificate it verified the signature
+    # with, so that a refusal names the one that really signed.
+    unfit = unfit_for_code_signing(chain)
+    if others:
+        unfit = (f"its signature carries {', '.join(others)}, not part of its signer's chain "
+                 f"({' < '.join(name_of(c.subject) for c in chain)})")
     return {"subject": subject, "common_name": names[-1] if len(names) == 1 else None,
-            "timestamp": timestamp, "description": description}
+            "timestamp": timestamp, "description": description, "unfit": unfit,
+            "leaf_hash": hashlib.sha256(certificate.dump()).hexdigest()}
 
 
 def drop_privileges():
@@ -595,17 +741,36 @@ def stopped(code):
         return f"stopped with exit code {code}"
 
 
+def last_words(output):
+    """What a confined process that failed said last, after a colon: what it could not do."""
+    words = [line for line in output.splitlines()
+             if line.strip() and not line[0].isspace() and line not in ("Failed", "Succeeded")]
+    return f": {printable('; '.join(words[-2:]))}" if words else ""
+
+
+def reachable(folder):
+    """Whether every user may pass through FOLDER and each folder above it."""
+    while True:
+        if not os.stat(folder).st_mode & stat.S_IXOTH:
+            return False
+        if folder == "/":
+            return True
+        folder = os.path.dirname(folder)
+
+
 def sandbox(work):
     """Where the confined processes read their copies of the download: WORK/box, or, when the
-    user nobody could not reach that, a folder of its own in /tmp, removed on exit."""
+    user nobody could not reach that (TMPDIR in a folder of root's own, say), a folder of its own
+    in the first system temporary folder that it can reach, removed on exit."""
     box = os.path.join(work, "box")
-    folder = os.path.dirname(os.path.abspath(work))
-    while os.geteuid() == 0 and folder != "/":
-        if not os.stat(folder).st_mode & stat.S_IXOTH:
-            box = tempfile.mkdtemp(prefix="check-release.")
-            atexit.register(shutil.rmtree, box, True)
-            break
-        folder = os.path.dirname(folder)
+    if os.geteuid() == 0 and not reachable(os.path.dirname(os.path.abspath(work))):
+        base = next((folder for folder in ("/tmp", "/var/tmp", "/dev/shm")
+                     if os.path.isdir(folder) and reachable(folder)), None)
+        if base is None:
+            raise Refused("no folder here that the user nobody, who verifies the programs, can "
+                          "reach: not /tmp, /var/tmp nor /dev/shm")
+        box = tempfile.mkdtemp(prefix="check-release.", dir=base)
+        atexit.register(shutil.rmtree, box, True)
     os.makedirs(box, exist_ok=True)
     os.chmod(work, 0o711)
     os.chmod(box, 0o755)
@@ -637,12 +802,19 @@ def signatures(work, exec_test, ca, signer_name):
     with open(ca or system_roots, "rb") as f:
         signer_roots = place(box, "ca.pem", f.read(16 * MIB))
     test = place(box, "executable_test.py", open(exec_test, "rb").read())
+    copies = {}
+    for program in PROGRAMS:
+        with open(os.path.join(work, "released", program), "rb") as f:
+            copies[program] = place(box, program, f.read())
+    check_readable(work, {signer_roots: "the CA's certificates",
+                          tsa_roots: "the timestamp's roots", test: "the executable test",
+                          **{copy: program for program, copy in copies.items()}})
     refusals = []
     signed = {}
     for program in PROGRAMS:
-        with open(os.path.join(work, "released", program), "rb") as f:
+        copy = copies[program]
+        with open(copy, "rb") as f:
             raw = f.read()
-        copy = place(box, program, raw)
         try:
             blob = signature_blob(raw)
             if blob is None:
@@ -657,11 +829,15 @@ def signatures(work, exec_test, ca, signer_name):
                 except Exception as e:  # asn1crypto's word on malformed DER, whatever its kind
                     raise Refused("its signature is not a well-formed PKCS#7 SignedData "
                                   f"({printable(type(e).__name__)}: {printable(e)})")
-                if signer_name is not None and found["common_name"] != signer_name:
-                    raise Refused(f"signed by {found['subject']}, whose common name is not "
-                                  f"{signer_name}")
                 signed[program] = found
-                verify(state, program, copy, signer_roots, tsa_roots, against, found, work)
+                # Who signed is known once osslsigncode verified the signature with the
+                # certificate that its SignerInfo names.
+                if verify(state, program, copy, signer_roots, tsa_roots, against, found, work):
+                    if found["unfit"]:
+                        raise Refused(found["unfit"])
+                    if signer_name is not None and found["common_name"] != signer_name:
+                        raise Refused(f"signed by {found['subject']}, whose common name is not "
+                                      f"{signer_name}")
             options = ["--signed"] * (blob is not None)
             options += ["--program", "inspect"] * (program == "quorvel-inspect.exe")
             code, output = confined(["/usr/bin/python3", test, *options, copy], work,
@@ -669,7 +845,8 @@ def signatures(work, exec_test, ca, signer_name):
             if code != 0:
                 failures = [line for line in output.splitlines() if line.startswith("FAIL")]
                 if code != 1 or not failures:
-                    raise Refused(f"the executable test {stopped(code)} reading it")
+                    raise Refused(f"the executable test {stopped(code)} reading it"
+                                  f"{last_words(output)}")
                 state.problem(f"{program}: it breaks the executable's layout or hardening rules")
                 for line in failures[:20]:
                     say("   ", line)
@@ -682,19 +859,57 @@ def signatures(work, exec_test, ca, signer_name):
         raise Refused("")  # each named above
 
 
+def check_readable(work, copies):
+    """Refused unless the confined processes can read each of COPIES: {path: what it is}."""
+    code, output = confined(["/bin/sh", "-c", 'for f; do [ -r "$f" ] || echo "$f"; done', "sh",
+                             *copies], work, "readable.log")
+    who = "the user nobody, who verifies the programs," if os.geteuid() == 0 else \
+        "the confined verifier"
+    if code != 0:
+        raise Refused(f"{who} cannot be started: it {stopped(code)}{last_words(output)}")
+    unreadable = [copies.get(path, path) for path in output.splitlines()]
+    if unreadable:
+        raise Refused(f"{who} cannot read its copies of {', '.join(unreadable)} in "
+                      f"{os.path.dirname(next(iter(copies)))}")
+
+
+def verified_signer(lines):
+    """The subject of the certificate that osslsigncode took for the signer's, as it wrote it."""
+    after = lines[lines.index("Signer's certificate:") + 1:] \
+        if "Signer's certificate:" in lines else []
+    return next((line.split(":", 1)[1].strip() for line in after
+                 if line.strip().startswith("Subject:")), "an unknown certificate")
+
+
 def verify(state, program, copy, roots, tsa_roots, against, found, work):
-    """osslsigncode's verdict on the one signature, confined."""
+    """osslsigncode's verdict on the one signature, confined: whether it verifies the signature
+    with the certificate that the SignerInfo names byte for byte, and no other."""
     osslsigncode = next((os.path.join(d, "osslsigncode") for d in os.environ["PATH"].split(":")
                          if d and os.access(os.path.join(d, "osslsigncode"), os.X_OK)), None)
     if osslsigncode is None:
         raise Refused("osslsigncode is not installed")
-    code, output = confined([osslsigncode, "verify", "-CAfile", roots, "-TSA-CAfile",
-                             tsa_roots, "-in", copy], work, "verify.log")
+    command = [osslsigncode, "verify", "-CAfile", roots, "-TSA-CAfile", tsa_roots, "-in", copy]
+    code, output = confined(command[:2] + ["-require-leaf-hash", f"sha256:{found['leaf_hash']}"]
+                            + command[2:], work, "verify.log")
     if code not in (0, 1):
-        raise Refused(f"osslsigncode {stopped(code)} verifying its signature")
+        raise Refused(f"osslsigncode {stopped(code)} verifying its signature"
+                      f"{last_words(output)}")
     subject = found["subject"]
     lines = output.splitlines()
-    if code == 0 and "Signature verification: ok" in lines:
+    if "Leaf hash match: failed" in lines:
+        # OpenSSL found another certificate for the SignerInfo: which, and does it verify?
+        code, output = confined(command, work, "verify.log")
+        lines = output.splitlines()
+        if code == 0 and "Signature verification: ok" in lines:
+            state.problem(f"{program}: signed by {verified_signer(lines)}, whose certificate "
+                          f"verifies the signature, though its SignerInfo names another that "
+                          f"it carries, of {subject}")
+        else:
+            state.problem(f"{program}: its SignerInfo names a certificate of {subject}, but "
+                          f"osslsigncode takes that of {verified_signer(lines)} for the "
+                          "signer's, and the signature does NOT verify with it")
+        return False
+    if code == 0 and "Signature verification: ok" in lines and "Leaf hash match: ok" in lines:
         stamp = "no timestamp"
         if found["timestamp"]:
             if not any(re.match(r"Timestamp Server Signature verification: ok", line)
@@ -703,12 +918,13 @@ def verify(state, program, copy, roots, tsa_roots, against, found, work):
             stamp = f"timestamped {found['timestamp']}"
         say(f"{program}: signed by {subject}; the signature verifies against {against} "
             f"({stamp})")
-    else:
-        state.problem(f"{program}: signed by {subject}; the signature does NOT verify against "
-                      f"{against}")
-        for line in lines:
-            if re.search("fail|error|mismatch", line, re.I):
-                say("   ", line)
+        return True
+    state.problem(f"{program}: signed by {subject}; the signature does NOT verify against "
+                  f"{against}")
+    for line in lines:
+        if re.search("fail|error|mismatch", line, re.I):
+            say("   ", line)
+    return False
 
 
 # --- The bytes against the rebuild --------------------------------------------------------------
@@ -816,6 +1032,10 @@ def main(argv):
     except Refused as e:
         if str(e):
             say("FAIL:", e)
+        say("check-release: the download is refused")
+        return 1
+    except OSError as e:  # what a step could not read or write, which no check foresaw
+        say("FAIL:", e.strerror or type(e).__name__, *([e.filename] if e.filename else []))
         say("check-release: the download is refused")
         return 1
     return 0
