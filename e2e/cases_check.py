@@ -6,9 +6,11 @@ lists them. Fails naming each case that no entry runs, that two entries run, and
 runs none. Usage: cases_check.py CTEST BUILD_DIR WINE RUNNER...
 (RUNNER: the command that runs the suite's program there, e.g. e2e/wine-env run DIR ARCH EXE)"""
 import json
+import os
 import re
 import subprocess
 import sys
+import tempfile
 
 ctest, build, wine, *runner = sys.argv[1:]
 
@@ -29,8 +31,23 @@ def listed(*options):
     return cases
 
 
-shown = subprocess.run([ctest, "--test-dir", build, "--show-only=json-v1"], capture_output=True,
-                       text=True, check=True, timeout=60)
+def copy_test_files(build, into):
+    """BUILD's CTestTestfile.cmake and those of the folders it names, copied into INTO: ctest
+    writes a Testing/Temporary/LastTest.log beside the files it reads, even when it only shows
+    them, and in BUILD that would replace the log of the run this check is part of."""
+    os.makedirs(into, exist_ok=True)
+    with open(os.path.join(build, "CTestTestfile.cmake")) as f:
+        text = f.read()
+    with open(os.path.join(into, "CTestTestfile.cmake"), "w") as f:
+        f.write(text)
+    for folder in re.findall(r'^subdirs\("([^"]+)"\)$', text, re.M):
+        copy_test_files(os.path.join(build, folder), os.path.join(into, folder))
+
+
+with tempfile.TemporaryDirectory() as view:
+    copy_test_files(build, view)
+    shown = subprocess.run([ctest, "--test-dir", view, "--show-only=json-v1"],
+                           capture_output=True, text=True, check=True, timeout=60)
 entries = {}
 for test in json.loads(shown.stdout)["tests"]:
     labels = next((p["value"] for p in test.get("properties", []) if p["name"] == "LABELS"), [])
